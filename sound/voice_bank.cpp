@@ -1,0 +1,139 @@
+#include "sound/voice_bank.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace rkv {
+
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+bool validSlot(int slot) {
+    return slot >= 0 && slot < VOICE_SLOTS;
+}
+
+// Integer arithmetic of the level conversions wraps at 32 bits, as the file's values may be
+// anything; computed unsigned because signed overflow is undefined.
+std::int32_t wrapLinear(std::int32_t value, std::uint32_t scale, std::uint32_t offset) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) * scale - offset);
+}
+
+float decibelGain(double hundredths) {
+    return static_cast<float>(std::pow(10.0, hundredths / 2000.0));
+}
+
+void updateGains(Voice& v) {
+    const double amp = decibelGain(v.volume);
+    const double left = amp * (v.pan > 0 ? decibelGain(-v.pan) : 1.0);
+    const double right = amp * (v.pan < 0 ? decibelGain(v.pan) : 1.0);
+    // The mixer scales raw bytes, so fold in the 1/128 of the sample conversion here.
+    v.gainLeft = static_cast<float>(left / 128.0);
+    v.gainRight = static_cast<float>(right / 128.0);
+}
+
+} // namespace
+
+int initSoundDevice(VoiceBank& bank, SoundDevice* device) {
+    if (!device || !device->start(bank)) return 0;
+    for (int slot = 0; slot < VOICE_SLOTS; ++slot)
+        releaseVoice(bank, slot);
+    const Guard guard(bank.lock);
+    bank.deviceOpen = true;
+    return 1;
+}
+
+int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n) {
+    if (!validSlot(slot)) return 0;
+    // The mixer plays one format only; anything else cannot be created, like on a device that
+    // does not support it.
+    if (std::memcmp(&format, &VOICE_FORMAT, sizeof format) != 0) return 0;
+    if (n < MIN_VOICE_BYTES || n > MAX_VOICE_BYTES) return 0;
+    const Guard guard(bank.lock);
+    Voice& v = bank.voices[slot];
+    if (!bank.deviceOpen || v.exists) return 0;
+    if (bank.reservedBytes + n > MAX_BANK_BYTES) return 0;
+    bank.reservedBytes += n;
+    v = Voice{};
+    v.exists = true;
+    v.length = n;
+    updateGains(v);
+    return 1;
+}
+
+int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n) {
+    if (!validSlot(slot)) return 0;
+    std::uint32_t length = 0;
+    {
+        const Guard guard(bank.lock);
+        const Voice& v = bank.voices[slot];
+        if (!v.exists || n > v.length) return 0;
+        length = v.length;
+    }
+    // Fill a new buffer outside the lock, then swap it in: the audio thread never waits on a copy.
+    std::unique_ptr<std::uint8_t[]> fresh(new (std::nothrow) std::uint8_t[length]);
+    if (!fresh) return 0;
+    std::memcpy(fresh.get(), bytes, n);
+    std::memset(fresh.get() + n, 128, length - n);
+    {
+        const Guard guard(bank.lock);
+        Voice& v = bank.voices[slot];
+        if (!v.exists || v.length != length) return 0;
+        v.data = fresh.get();
+        bank.buffers[slot].swap(fresh);
+    }
+    return 1; // `fresh` now holds the old buffer and frees it here, on the caller's thread
+}
+
+void releaseVoice(VoiceBank& bank, int slot) {
+    if (!validSlot(slot)) return;
+    std::unique_ptr<std::uint8_t[]> old;
+    {
+        const Guard guard(bank.lock);
+        Voice& v = bank.voices[slot];
+        if (!v.exists) return;
+        bank.reservedBytes -= v.length;
+        v = Voice{};
+        old.swap(bank.buffers[slot]);
+    }
+}
+
+void restartVoice(VoiceBank& bank, int slot) {
+    if (!validSlot(slot)) return;
+    const Guard guard(bank.lock);
+    Voice& v = bank.voices[slot];
+    if (!v.exists) return;
+    v.index = 0;
+    v.playing = true;
+}
+
+bool setVoiceVolumeHundredths(VoiceBank& bank, int slot, std::int32_t hundredths) {
+    if (!validSlot(slot) || hundredths > VOLUME_FULL || hundredths < VOLUME_MIN) return false;
+    const Guard guard(bank.lock);
+    Voice& v = bank.voices[slot];
+    if (!v.exists) return false;
+    v.volume = hundredths;
+    updateGains(v);
+    return true;
+}
+
+bool setVoicePanHundredths(VoiceBank& bank, int slot, std::int32_t hundredths) {
+    if (!validSlot(slot) || hundredths > PAN_LIMIT || hundredths < -PAN_LIMIT) return false;
+    const Guard guard(bank.lock);
+    Voice& v = bank.voices[slot];
+    if (!v.exists) return false;
+    v.pan = hundredths;
+    updateGains(v);
+    return true;
+}
+
+void setVoiceVolume(VoiceBank& bank, int slot, std::int32_t level) {
+    setVoiceVolumeHundredths(bank, slot, wrapLinear(level, 8, 2400));
+}
+
+void setVoicePan(VoiceBank& bank, int slot, std::int32_t value) {
+    setVoicePanHundredths(bank, slot, wrapLinear(value, 10, 2560));
+}
+
+} // namespace rkv
