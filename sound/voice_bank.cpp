@@ -48,7 +48,7 @@ int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32
     if (!validSlot(slot)) return 0;
     // The mixer plays one format only; anything else cannot be created, like on a device that
     // does not support it.
-    if (std::memcmp(&format, &VOICE_FORMAT, sizeof format) != 0) return 0;
+    if (format != VOICE_FORMAT) return 0;
     if (n < MIN_VOICE_BYTES || n > MAX_VOICE_BYTES) return 0;
     const Guard guard(bank.lock);
     Voice& v = bank.voices[slot];

@@ -30,6 +30,7 @@ struct WaveFormat {
     std::uint16_t blockAlign = 1;
     std::uint16_t bitsPerSample = 8;
     std::uint16_t extraSize = 0;
+    bool operator==(const WaveFormat&) const = default;
 };
 constexpr WaveFormat VOICE_FORMAT{};
 
