@@ -1,0 +1,228 @@
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sequencer/clock.hpp"
+#include "sequencer/sequencer.hpp"
+#include "sequencer/transport.hpp"
+#include "test_support.hpp"
+
+using namespace rkv;
+using namespace rkv::test;
+
+namespace {
+
+// Track 0 plays pitch i at step i, so the restarted voice names the step played.
+SongSpec countingSong(std::int32_t steps, std::int32_t loopStart, std::int32_t loopEnd) {
+    SongSpec s;
+    s.stepCount = steps;
+    s.loopStart = loopStart;
+    s.loopEnd = loopEnd;
+    for (auto& in : s.instruments)
+        in.noteLength = 64;
+    for (std::int32_t i = 0; i < steps && i < 24; ++i)
+        s.tracks[0].push_back(1u << i);
+    return s;
+}
+
+struct Seq : ::testing::Test {
+    Player player;
+    OfflineDevice device;
+    std::unique_ptr<TempFile> file;
+    void SetUp() override { initSoundDevice(player.bank, &device); }
+    void load(const SongSpec& s) {
+        file = std::make_unique<TempFile>(songBytes(s));
+        LoadOutcome outcome;
+        transportCommand(player, TRANSPORT_LOAD, file->path(), &outcome);
+        ASSERT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason;
+    }
+    // Runs one tick and returns the step it played on track 0 (-1 for none).
+    int tick() {
+        for (auto& v : player.bank.voices)
+            v.playing = false;
+        sequencerTick(player);
+        int played = -1;
+        for (int i = 0; i < 24; ++i)
+            if (player.bank.voices[400 + i].playing) played = i;
+        return played;
+    }
+    std::vector<int> ticks(int n) {
+        std::vector<int> steps;
+        for (int i = 0; i < n; ++i)
+            steps.push_back(tick());
+        return steps;
+    }
+};
+
+using V = std::vector<int>;
+
+} // namespace
+
+TEST_F(Seq, LoopRegionRepeatsFromLoopStart) {
+    load(countingSong(8, 2, 4));
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(8), (V{0, 1, 2, 3, 2, 3, 2, 3}));
+    EXPECT_EQ(player.state.position.load(), 3);
+}
+
+TEST_F(Seq, LoopEndBeyondTheSongWrapsAtTheLastStep) {
+    load(countingSong(4, 1, 100));
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(7), (V{0, 1, 2, 3, 1, 2, 3}));
+}
+
+TEST_F(Seq, LoopEndAtOrBelowZeroRepeatsTheLoopStart) {
+    for (std::int32_t end : {0, -5}) {
+        load(countingSong(4, 2, end));
+        transportCommand(player, TRANSPORT_PLAY);
+        EXPECT_EQ(ticks(3), (V{2, 2, 2})) << end;
+        transportCommand(player, TRANSPORT_STOP);
+    }
+    // The smallest loop end wraps to the largest when one is subtracted: only the song bound holds.
+    load(countingSong(3, 1, INT32_MIN));
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(5), (V{0, 1, 2, 1, 2}));
+}
+
+TEST_F(Seq, LoopStartOutsideTheSongIsClampedAtTheWrap) {
+    load(countingSong(4, 9, 100));
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(6), (V{0, 1, 2, 3, 3, 3}));
+    transportCommand(player, TRANSPORT_STOP);
+    load(countingSong(4, -3, 2));
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(4), (V{0, 1, 0, 1}));
+}
+
+TEST_F(Seq, TransportPlayStopRewind) {
+    tick();
+    transportCommand(player, TRANSPORT_PLAY); // no song yet: refused
+    EXPECT_EQ(player.state.playing.load(), 0);
+    load(countingSong(8, 0, 8));
+    EXPECT_EQ(tick(), -1); // stopped ticks do nothing and leave the position
+    EXPECT_EQ(player.state.position.load(), -1);
+    transportCommand(player, TRANSPORT_PLAY);
+    EXPECT_EQ(ticks(3), (V{0, 1, 2}));
+    transportCommand(player, TRANSPORT_STOP);
+    EXPECT_EQ(tick(), -1);
+    transportCommand(player, TRANSPORT_PLAY); // continues after the last step played
+    EXPECT_EQ(tick(), 3);
+    transportCommand(player, TRANSPORT_REWIND); // while playing
+    EXPECT_EQ(player.state.playing.load(), 1);
+    EXPECT_EQ(tick(), 0);
+    tick();
+    transportCommand(player, 256); // low 8 bits 0: rewind
+    EXPECT_EQ(tick(), 0);
+    for (std::int32_t nothing : {2, 5, -1, 0x7F, 0x102}) {
+        EXPECT_EQ(transportCommand(player, nothing), 1);
+        EXPECT_EQ(player.state.playing.load(), 1) << nothing;
+    }
+    EXPECT_EQ(transportCommand(player, 0x103), 1); // 3: stop
+    EXPECT_EQ(player.state.playing.load(), 0);
+    // Load while stopped: stays stopped, rewound.
+    load(countingSong(8, 0, 8));
+    EXPECT_EQ(player.state.playing.load(), 0);
+    EXPECT_EQ(player.state.position.load(), -1);
+}
+
+TEST_F(Seq, RefusedLoadKeepsSongVoicesAndPosition) {
+    load(countingSong(8, 0, 8));
+    transportCommand(player, TRANSPORT_PLAY);
+    ticks(3);
+    transportCommand(player, TRANSPORT_STOP);
+    setVoicePan(player.bank, 400, 96);
+    SongSpec bad = countingSong(8, 0, 8);
+    bad.stepCount = -4;
+    TempFile refused(songBytes(bad));
+    LoadOutcome outcome;
+    transportCommand(player, TRANSPORT_LOAD, refused.path(), &outcome);
+    EXPECT_EQ(outcome.status, LoadStatus::Refused);
+    EXPECT_EQ(player.state.position.load(), 2);
+    EXPECT_EQ(player.bank.voices[400].pan, -1600);
+    EXPECT_TRUE(player.bank.timer.running);
+
+    // A file that cannot be opened keeps the song, re-renders it, rewinds and stops the clock.
+    transportCommand(player, TRANSPORT_LOAD, "/nonexistent.rkv", &outcome);
+    EXPECT_EQ(outcome.status, LoadStatus::CannotOpen);
+    EXPECT_EQ(player.state.position.load(), -1);
+    EXPECT_EQ(player.bank.voices[400].pan, 0);
+    EXPECT_FALSE(player.bank.timer.running);
+    EXPECT_TRUE(player.song.loaded);
+}
+
+TEST_F(Seq, PanCodesApplyToTheWholeTrackAndPersist) {
+    SongSpec s = countingSong(4, 0, 4);
+    s.tracks[1] = {0x01000000 | 1 | (1 << 12), 0, 0x09000002, 0x04000000};
+    s.tracks[3] = {0x07000000};
+    load(s);
+    transportCommand(player, TRANSPORT_PLAY);
+    tick();
+    for (int i = 0; i < 24; ++i) {
+        EXPECT_EQ(player.bank.voices[424 + i].pan, -1600);
+        EXPECT_EQ(player.bank.voices[400 + i].pan, 0);
+    }
+    EXPECT_TRUE(player.bank.voices[424].playing); // bits 0 and 12 of track 1
+    EXPECT_TRUE(player.bank.voices[436].playing);
+    tick();
+    EXPECT_EQ(player.bank.voices[430].pan, -1600); // no code: the pan stays
+    tick();
+    EXPECT_EQ(player.bank.voices[430].pan, -1600); // code 9 is ignored...
+    EXPECT_TRUE(player.bank.voices[425].playing);  // ...but its notes play
+    tick();
+    EXPECT_EQ(player.bank.voices[430].pan, 0); // code 4: centre
+}
+
+TEST_F(Seq, NotesOfAStepSoundAtThatStepsPanFromTheTickFrame) {
+    SongSpec s = countingSong(2, 0, 2);
+    s.stepTime = 20; // 441 frames
+    s.instruments[0].noteLength = 1000;
+    s.instruments[0].wave[0] = 127;
+    for (auto& e : s.instruments[0].envelope)
+        e = 127;
+    s.tracks[0] = {1, 0x01000001};
+    load(s);
+    transportCommand(player, TRANSPORT_PLAY);
+    std::vector<float> out(2 * 900);
+    mixFrames(player.bank, out.data(), 900); // ticks at 441 (step 0) and 882 (step 1, pan left)
+    EXPECT_EQ(out[2 * 440], 0.0f);
+    const float sample = (254.0f - 128) / 128;
+    EXPECT_NEAR(out[2 * 441], sample, 1e-6);
+    EXPECT_NEAR(out[2 * 441 + 1], sample, 1e-6);
+    EXPECT_NEAR(out[2 * 882], sample, 1e-6);
+    EXPECT_NEAR(out[2 * 882 + 1], sample * std::pow(10.0f, -1600.0f / 2000), 1e-6);
+}
+
+TEST_F(Seq, ClockTicksEveryStepTimeFromTheLoad) {
+    SongSpec s = countingSong(24, 0, 24);
+    s.stepTime = 125;
+    load(s);
+    transportCommand(player, TRANSPORT_PLAY);
+    std::vector<float> out(2 * 256);
+    std::vector<std::uint64_t> frames;
+    std::int32_t last = -1;
+    while (player.bank.frame < 30000) {
+        mixFrames(player.bank, out.data(), 1);
+        if (player.state.position.load() != last) {
+            last = player.state.position.load();
+            frames.push_back(player.bank.frame - 1);
+        }
+    }
+    ASSERT_EQ(frames.size(), 10u);
+    for (std::uint64_t k = 1; k <= frames.size(); ++k)
+        EXPECT_EQ(frames[k - 1], k * 125 * 441 / 20);
+    stopClock(player);
+    const std::int32_t stoppedAt = player.state.position.load();
+    mixFrames(player.bank, out.data(), 256);
+    mixFrames(player.bank, out.data(), 256);
+    EXPECT_EQ(player.state.position.load(), stoppedAt);
+}
+
+TEST_F(Seq, PlayFromNextFrameSoundsStepZeroAtOnce) {
+    SongSpec s = countingSong(4, 0, 4);
+    s.stepTime = 20;
+    load(s);
+    playFromNextFrame(player);
+    EXPECT_EQ(player.state.position.load(), 0);
+    EXPECT_TRUE(player.bank.voices[400].playing);
+}

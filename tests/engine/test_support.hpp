@@ -1,0 +1,115 @@
+// Helpers for engine tests: song files built in memory, a device that is always there, and
+// drum resources in the fixed layout.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "sequencer/player.hpp"
+#include "song/song.hpp"
+#include "sound/voice_bank.hpp"
+
+namespace rkv::test {
+
+// A device that opens and lets the test call mixFrames itself.
+class OfflineDevice final : public SoundDevice {
+  public:
+    bool start(VoiceBank&) override { return true; }
+    void stop() override {}
+};
+
+inline void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    if (b.size() < at + 4) b.resize(at + 4);
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct InstrumentSpec {
+    std::uint8_t octave = 0;
+    std::uint32_t noteLength = 64;
+    std::int32_t volume = 300;
+    std::int8_t wave[256] = {};
+    std::int8_t envelope[64] = {};
+};
+
+struct SongSpec {
+    std::uint32_t stepTime = 100;
+    std::int32_t loopStart = 0;
+    std::int32_t loopEnd = 0;
+    std::int32_t stepCount = 0;
+    InstrumentSpec instruments[3];
+    std::int32_t drumVolume = 300;
+    std::vector<StepWord> tracks[4]; // each padded with zeros to stepCount
+};
+
+inline std::vector<std::uint8_t> songBytes(const SongSpec& s) {
+    std::vector<std::uint8_t> b(SONG_HEADER_SIZE, 0);
+    b[0] = 'R', b[1] = 'K', b[2] = 'V';
+    putU32(b, 8, s.stepTime);
+    putU32(b, 12, static_cast<std::uint32_t>(s.loopStart));
+    putU32(b, 16, static_cast<std::uint32_t>(s.loopEnd));
+    putU32(b, 20, static_cast<std::uint32_t>(s.stepCount));
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::size_t base = 24 + 340 * k;
+        const InstrumentSpec& in = s.instruments[k];
+        b[base] = in.octave;
+        putU32(b, base + 4, in.noteLength);
+        putU32(b, base + 8, static_cast<std::uint32_t>(in.volume));
+        std::memcpy(&b[base + 20], in.wave, 256);
+        std::memcpy(&b[base + 276], in.envelope, 64);
+    }
+    putU32(b, 1044, static_cast<std::uint32_t>(s.drumVolume));
+    for (const auto& track : s.tracks)
+        for (std::int32_t i = 0; i < s.stepCount; ++i)
+            putU32(b, b.size(),
+                   static_cast<std::size_t>(i) < track.size() ? track[static_cast<std::size_t>(i)]
+                                                              : 0);
+    return b;
+}
+
+// A temporary file that removes itself.
+class TempFile {
+  public:
+    explicit TempFile(const std::vector<std::uint8_t>& bytes) {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("rkv-engine-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+                 ".rkv");
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+    ~TempFile() { std::filesystem::remove(path_); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const char* path() const { return path_.c_str(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// One drum resource in the fixed layout, with n samples of the given value.
+inline std::vector<std::uint8_t> drumResource(std::uint32_t n, std::uint8_t value) {
+    std::vector<std::uint8_t> b(58 + n + (n & 1), 0);
+    std::memcpy(&b[0], "RIFF", 4);
+    putU32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+    std::memcpy(&b[8], "WAVEfmt ", 8);
+    putU32(b, 16, 18);
+    const std::uint8_t format[18] = {1,    0, 1, 0, 0x22, 0x56, 0, 0, 0x22,
+                                     0x56, 0, 0, 1, 0,    8,    0, 0, 0};
+    std::memcpy(&b[20], format, 18);
+    std::memcpy(&b[38], "fact", 4);
+    putU32(b, 42, 4);
+    putU32(b, 46, n);
+    std::memcpy(&b[50], "data", 4);
+    putU32(b, 54, n);
+    std::memset(&b[58], value, n);
+    return b;
+}
+
+} // namespace rkv::test

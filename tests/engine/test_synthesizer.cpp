@@ -1,0 +1,145 @@
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sound/synthesizer.hpp"
+#include "test_support.hpp"
+
+using namespace rkv;
+using namespace rkv::test;
+
+namespace {
+
+std::vector<std::uint8_t> note(const std::int8_t* wave, const std::int8_t* env, std::int32_t step,
+                               std::uint32_t length) {
+    std::vector<std::uint8_t> out(length);
+    renderNote(wave, env, step, length, out.data());
+    return out;
+}
+
+struct Tables {
+    std::int8_t wave[256] = {};
+    std::int8_t env[64] = {};
+};
+
+} // namespace
+
+TEST(NoteStep, LowerAndUpperOctavesAndWrapAround) {
+    EXPECT_EQ(noteStep(1, 0), 96);   // 1551 / 16
+    EXPECT_EQ(noteStep(1, 12), 193); // 1551 / 8, not 2 * 96
+    EXPECT_EQ(noteStep(8, 11), 1469);
+    EXPECT_EQ(noteStep(8, 23), 2938);
+    // Octave 20: 2938 << 20 passes 2^31 and is read as negative; the quotient truncates.
+    EXPECT_EQ(noteStep(1u << 20, 11), -75890688);
+    // Octave 31 makes the multiplier itself negative: 1551 * 2^31 wraps to -2^31.
+    EXPECT_EQ(noteStep(1u << 31, 0), INT32_MIN / 16);
+    EXPECT_EQ(noteStep(1u << 31, 1), 0); // 1652 is even: the product wraps to 0
+}
+
+TEST(RenderNote, SquareWaveAtFullEnvelopeAlternatesBetweenExtremes) {
+    Tables t;
+    for (int i = 0; i < 256; ++i)
+        t.wave[i] = i < 128 ? 127 : -128;
+    for (auto& e : t.env)
+        e = 127;
+    // Step 32768: half a cycle per sample.
+    const auto out = note(t.wave, t.env, 32768, 6);
+    const std::uint8_t expected[] = {254, 1, 254, 1, 254, 1};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(out[i], expected[i]) << i; // 127*127/128 = 126 -> 254; -128*127/128 = -127 -> 1
+}
+
+TEST(RenderNote, NegativeExtremesWrapToZeroAndNegativeEnvelopesInvert) {
+    Tables t;
+    t.wave[0] = -128;
+    for (auto& e : t.env)
+        e = -128;
+    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 0); // 16384 / 128 + 128 = 256, low 8 bits
+    t.wave[0] = 100;
+    t.env[0] = -64;
+    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 78); // -50 + 128
+    t.wave[0] = -3;
+    t.env[0] = 1;
+    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 128); // -3/128 truncates toward zero
+}
+
+TEST(RenderNote, EnvelopeSpreadsEvenlyOverTheNote) {
+    Tables t;
+    t.wave[0] = 127;
+    for (int i = 0; i < 64; ++i)
+        t.env[i] = static_cast<std::int8_t>(2 * i);
+    auto out = note(t.wave, t.env, 0, 64);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(out[i], 128 + (127 * 2 * i) / 128) << i;
+    out = note(t.wave, t.env, 0, 640);
+    for (int i = 0; i < 640; ++i)
+        ASSERT_EQ(out[i], 128 + (127 * 2 * (i / 10)) / 128) << i;
+    out = note(t.wave, t.env, 0, 100); // index (i * 64) / 100
+    EXPECT_EQ(out[1], 128);            // entry 0
+    EXPECT_EQ(out[2], 128 + 127 * 2 / 128);
+    EXPECT_EQ(out[99], 128 + 127 * 2 * 63 / 128);
+}
+
+TEST(RenderNote, PhaseWrapsAndIsReadAsSignedWithTruncation) {
+    Tables t;
+    for (auto& e : t.env)
+        e = 127;
+    t.wave[0] = 10;
+    t.wave[255] = -20;
+    t.wave[254] = 30;
+    // Step -1: the phase reads -1, -2, ...; -1 / 256 truncates to 0 (index 0), not -1 (255).
+    auto out = note(t.wave, t.env, -1, 4);
+    EXPECT_EQ(out[1], 128 + 10 * 127 / 128);
+    // Step 0x7FFFFF80: indices 0, 255, 255 (phase -256), 254.
+    out = note(t.wave, t.env, 0x7FFFFF80, 4);
+    EXPECT_EQ(out[1], 128 + (-20 * 127) / 128);
+    EXPECT_EQ(out[2], 128 + (-20 * 127) / 128);
+    EXPECT_EQ(out[3], 128 + 30 * 127 / 128);
+}
+
+TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
+    VoiceBank bank;
+    OfflineDevice device;
+    initSoundDevice(bank, &device);
+    SongSpec s;
+    s.stepCount = 1;
+    s.instruments[0].noteLength = 100;
+    s.instruments[0].volume = 250;
+    s.instruments[1].noteLength = 3; // too short: silent
+    s.instruments[2].noteLength = 200;
+    s.instruments[2].octave = 33; // used modulo 32: octave 1
+    for (int i = 0; i < 256; ++i)
+        s.instruments[2].wave[i] = static_cast<std::int8_t>(i);
+    for (auto& e : s.instruments[2].envelope)
+        e = 127;
+    const Song song = parseSong(songBytes(s)).song;
+    prepareSongVoices(bank, song);
+    for (int j = 0; j < 24; ++j) {
+        EXPECT_TRUE(bank.voices[400 + j].exists);
+        EXPECT_EQ(bank.voices[400 + j].length, 100u);
+        EXPECT_EQ(bank.voices[400 + j].volume, -400);
+        EXPECT_EQ(bank.voices[400 + j].pan, 0);
+        EXPECT_FALSE(bank.voices[424 + j].exists);
+    }
+    const auto expected = note(song.header.instruments[2].wave.data(),
+                               song.header.instruments[2].envelope.data(), noteStep(2, 13), 200);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bank.voices[448 + 13].data));
+
+    // A second load releases the old voices before creating new ones.
+    prepareSongVoices(bank, song);
+    EXPECT_EQ(bank.reservedBytes, 24u * 300u);
+}
+
+TEST(Synthesize, FailedCreationLeavesEarlierVoicesSilentAndTheRestEmpty) {
+    VoiceBank bank;
+    OfflineDevice device;
+    initSoundDevice(bank, &device);
+    ASSERT_EQ(createVoice(bank, 410, VOICE_FORMAT, 4), 1); // occupies pitch 10's slot
+    Tables t;
+    t.wave[0] = 100;
+    t.env[0] = 100;
+    EXPECT_EQ(synthesizeInstrument(bank, t.wave, t.env, 1, 64, 400), 0);
+    EXPECT_TRUE(bank.voices[409].exists);
+    EXPECT_EQ(bank.voices[409].data, nullptr); // created, never written
+    EXPECT_FALSE(bank.voices[411].exists);
+}
