@@ -1,0 +1,20 @@
+# An outside reader must see every drum sound as 22050 Hz, 8-bit, mono, with its sample count.
+# Inputs: -DSOX=path -DDIR=resources dir
+cmake_minimum_required(VERSION 3.22)
+set(drums BASS1:2016 BASS2:1897 SNARE1:3234 HAT1:15076 HAT2:738 SYMBAL1:15567)
+foreach(drum IN LISTS drums)
+  string(REPLACE ":" ";" parts "${drum}")
+  list(GET parts 0 name)
+  list(GET parts 1 samples)
+  foreach(query rate:-r:22050 channels:-c:1 bits:-b:8 samples:-s:${samples})
+    string(REPLACE ":" ";" q "${query}")
+    list(GET q 0 what)
+    list(GET q 1 flag)
+    list(GET q 2 want)
+    execute_process(COMMAND "${SOX}" --i ${flag} "${DIR}/${name}.wav"
+                    OUTPUT_VARIABLE got OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0 OR NOT got STREQUAL want)
+      message(FATAL_ERROR "${name}.wav: sox reads ${what} '${got}' (exit ${rc}), expected ${want}")
+    endif()
+  endforeach()
+endforeach()
