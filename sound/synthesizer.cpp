@@ -20,14 +20,29 @@ std::int32_t noteStep(std::uint32_t multiplier, int pitch) {
 void renderNote(const std::int8_t* wave, const std::int8_t* envelope, std::int32_t step,
                 std::uint32_t length, std::uint8_t* out) {
     std::uint32_t phase = 0;
-    for (std::uint32_t i = 0; i < length; ++i) {
-        // i * 64 wraps at 32 bits for very long notes; the quotient stays below 64 all the same.
-        const std::int32_t e = envelope[(i * 64u) / length];
+    auto sample = [&](std::int32_t e) {
         const std::int32_t index = (static_cast<std::int32_t>(phase) / 256) & 0xFF;
         const std::int32_t w = wave[index];
-        out[i] = static_cast<std::uint8_t>((w * e) / 128 + 128);
         phase += static_cast<std::uint32_t>(step);
+        return static_cast<std::uint8_t>((w * e) / 128 + 128);
+    };
+    // Envelope entry (i * 64) / length, with i * 64 wrapping at 32 bits. Below 2^26 samples the
+    // product never wraps, so the entries can be walked span by span without a division each.
+    constexpr std::uint32_t NO_WRAP_LIMIT = std::uint32_t{1} << 26;
+    if (length <= NO_WRAP_LIMIT) {
+        std::uint32_t i = 0;
+        for (std::uint32_t entry = 0; entry < 64; ++entry) {
+            // The first sample of the next entry: the smallest i with i * 64 >= (entry+1) * length.
+            const auto end =
+                static_cast<std::uint32_t>((std::uint64_t{entry + 1} * length + 63) / 64);
+            const std::int32_t e = envelope[entry];
+            for (; i < end; ++i)
+                out[i] = sample(e);
+        }
+        return;
     }
+    for (std::uint32_t i = 0; i < length; ++i)
+        out[i] = sample(envelope[(i * 64u) / length]);
 }
 
 int synthesizeInstrument(VoiceBank& bank, const std::int8_t* wave, const std::int8_t* envelope,

@@ -218,11 +218,20 @@ TEST_F(Seq, ClockTicksEveryStepTimeFromTheLoad) {
     EXPECT_EQ(player.state.position.load(), stoppedAt);
 }
 
-TEST_F(Seq, PlayFromNextFrameSoundsStepZeroAtOnce) {
+TEST_F(Seq, PlayFromNextFrameSoundsStepZeroAtOnceWhenTheClockTicks) {
     SongSpec s = countingSong(4, 0, 4);
     s.stepTime = 20;
     load(s);
     playFromNextFrame(player);
     EXPECT_EQ(player.state.position.load(), 0);
     EXPECT_TRUE(player.bank.voices[400].playing);
+
+    // A step time that never ticks plays nothing, not even step 0.
+    transportCommand(player, TRANSPORT_STOP);
+    s.stepTime = 0;
+    load(s);
+    player.bank.voices[400].playing = false;
+    playFromNextFrame(player);
+    EXPECT_EQ(player.state.position.load(), -1);
+    EXPECT_FALSE(player.bank.voices[400].playing);
 }

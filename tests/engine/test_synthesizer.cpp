@@ -97,6 +97,22 @@ TEST(RenderNote, PhaseWrapsAndIsReadAsSignedWithTruncation) {
     EXPECT_EQ(out[3], 128 + 30 * 127 / 128);
 }
 
+TEST(RenderNote, WalkingTheEnvelopeMatchesTheIndexFormulaForEveryLength) {
+    Tables t;
+    for (int i = 0; i < 256; ++i)
+        t.wave[i] = static_cast<std::int8_t>(i * 5);
+    for (int i = 0; i < 64; ++i)
+        t.env[i] = static_cast<std::int8_t>(i * 4 - 128);
+    for (std::uint32_t length : {4u, 5u, 63u, 64u, 65u, 127u, 1000u, 4409u, 99991u}) {
+        const auto out = note(t.wave, t.env, 1469, length);
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const std::int32_t e = t.env[(i * 64) / length];
+            const std::int32_t w = t.wave[((1469 * i) / 256) & 0xFF];
+            ASSERT_EQ(out[i], static_cast<std::uint8_t>(w * e / 128 + 128)) << length << " " << i;
+        }
+    }
+}
+
 TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
     VoiceBank bank;
     OfflineDevice device;
