@@ -1,0 +1,108 @@
+// Engine benchmarks: mixer throughput, synthesis cost per sample, and an in-process render of a
+// busy song. `bench/render_speed.sh` measures the whole `rkv render` process.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "sequencer/player.hpp"
+#include "sequencer/transport.hpp"
+#include "sound/synthesizer.hpp"
+#include "tests/engine/test_support.hpp"
+
+using namespace rkv;
+
+namespace {
+
+// A song that keeps every voice busy: long notes with changing pans, all 24 notes on each
+// melodic track every other step, and drums.
+test::SongSpec busySong() {
+    test::SongSpec s;
+    s.stepTime = 120;
+    s.stepCount = 32;
+    s.loopStart = 8;
+    s.loopEnd = 32;
+    for (int k = 0; k < 3; ++k) {
+        auto& in = s.instruments[k];
+        in.octave = static_cast<std::uint8_t>(2 + k);
+        in.noteLength = 11025;
+        in.volume = 260;
+        for (int i = 0; i < 256; ++i)
+            in.wave[i] = static_cast<std::int8_t>((i * 7) % 256 - 128);
+        for (int i = 0; i < 64; ++i)
+            in.envelope[i] = static_cast<std::int8_t>(127 - i);
+    }
+    for (int t = 0; t < 3; ++t)
+        for (int i = 0; i < 32; ++i)
+            s.tracks[t].push_back((i % 2 ? 0x00FFFFFFu : 0x00000111u << t) |
+                                  (static_cast<std::uint32_t>(i % 8) << 24));
+    for (int i = 0; i < 32; ++i)
+        s.tracks[3].push_back(i % 4 == 0 ? 0x5015u : 0x0C00u);
+    return s;
+}
+
+void BM_MixerNinetySixVoices(benchmark::State& state) {
+    VoiceBank bank;
+    test::OfflineDevice device;
+    initSoundDevice(bank, &device);
+    constexpr std::uint32_t LENGTH = 1 << 22;
+    std::vector<std::uint8_t> samples(LENGTH);
+    for (std::uint32_t i = 0; i < LENGTH; ++i)
+        samples[i] = static_cast<std::uint8_t>(i * 37);
+    for (int slot = 400; slot < 496; ++slot) {
+        createVoice(bank, slot, VOICE_FORMAT, LENGTH);
+        writeVoice(bank, slot, samples.data(), LENGTH);
+        setVoicePan(bank, slot, 96 + slot % 300);
+        restartVoice(bank, slot);
+    }
+    std::vector<float> out(2 * 256);
+    for (auto _ : state) {
+        mixFrames(bank, out.data(), 256);
+        benchmark::DoNotOptimize(out.data());
+        if (bank.voices[400].index > LENGTH - 512)
+            for (int slot = 400; slot < 496; ++slot)
+                restartVoice(bank, slot);
+    }
+    state.SetItemsProcessed(state.iterations() * 256 * 96);
+    state.counters["voice_samples_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * 256 * 96, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MixerNinetySixVoices);
+
+void BM_SynthesisPerSample(benchmark::State& state) {
+    const test::SongSpec s = busySong();
+    const auto& in = s.instruments[0];
+    std::vector<std::uint8_t> out(100000);
+    for (auto _ : state) {
+        renderNote(in.wave, in.envelope, noteStep(8, 7), static_cast<std::uint32_t>(out.size()),
+                   out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
+}
+BENCHMARK(BM_SynthesisPerSample);
+
+void BM_RenderBusySongTenSeconds(benchmark::State& state) {
+    test::TempFile file(test::songBytes(busySong()));
+    constexpr std::size_t FRAMES = 10 * SAMPLE_RATE;
+    std::vector<float> out(2 * 1024);
+    std::vector<std::int16_t> pcm(2 * 1024);
+    for (auto _ : state) {
+        Player player;
+        test::OfflineDevice device;
+        initSoundDevice(player.bank, &device);
+        transportCommand(player, TRANSPORT_LOAD, file.path());
+        playFromNextFrame(player);
+        for (std::size_t done = 0; done < FRAMES; done += 1024) {
+            mixFrames(player.bank, out.data(), 1024);
+            floatToPcm16(out.data(), pcm.data(), pcm.size());
+        }
+        benchmark::DoNotOptimize(pcm.data());
+    }
+    state.counters["x_real_time"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * 10.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RenderBusySongTenSeconds)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
