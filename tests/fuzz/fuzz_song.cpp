@@ -38,5 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Use the result so the optimiser keeps every read.
     static volatile float sink;
     sink = out[0];
+    (void)sink;
     return 0;
 }
