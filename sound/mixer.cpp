@@ -18,7 +18,9 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 }
 
 // The hot loops of the whole player. Wider-vector clones are picked at load time where the CPU
-// has them; the sums stay the same to well within a 16-bit step.
+// has them. Every frame is the sum of its voices' contributions added one by one in slot order,
+// with no fused multiply-add (the engine is built with -ffp-contract=off): the result does not
+// depend on the vector width, on how the frames are cut into blocks, or on the CPU.
 #define RKV_VECTOR_CLONES                                                                          \
     __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 
@@ -32,23 +34,25 @@ RKV_VECTOR_CLONES void addVoice(const std::uint8_t* s, float gl, float gr, float
     }
 }
 
-// Two voices in one pass over the accumulators: half the loads and stores of two single passes.
+// Two voices in one pass over the accumulators: half the loads and stores of two single passes,
+// and the same additions in the same order.
 RKV_VECTOR_CLONES void addVoicePair(const std::uint8_t* a, float al, float ar,
                                     const std::uint8_t* b, float bl, float br, float* left,
                                     float* right, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const float x = static_cast<float>(a[i]) - 128.0f;
         const float y = static_cast<float>(b[i]) - 128.0f;
-        left[i] += x * al + y * bl;
-        right[i] += x * ar + y * br;
+        const float l = left[i] + x * al;
+        const float r = right[i] + x * ar;
+        left[i] = l + y * bl;
+        right[i] = r + y * br;
     }
 }
 
 // One voice's share of a block.
 struct Share {
-    const std::uint8_t* samples;
-    float gainLeft, gainRight;
-    std::size_t frames;
+    const std::uint8_t* samples = nullptr;
+    float gainLeft = 0, gainRight = 0;
 };
 
 void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
@@ -57,31 +61,34 @@ void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
 
-    // Advance every playing voice; those that sound for the whole block are mixed in pairs.
-    Share whole[VOICE_SLOTS];
-    std::size_t wholeCount = 0;
+    // Voices are added in slot order. Two neighbours in that order that both sound for the whole
+    // block go in one pass; a voice that starts the pair waits in `pending`.
+    Share pending;
+    auto flush = [&] {
+        if (pending.samples)
+            addVoice(pending.samples, pending.gainLeft, pending.gainRight, left, right, frames);
+        pending = Share{};
+    };
     for (Voice& v : bank.voices) {
         if (!v.playing) continue;
         const std::size_t n = std::min<std::size_t>(frames, v.length - v.index);
         if (v.data) {
-            const Share share{v.data + v.index, v.gainLeft, v.gainRight, n};
-            if (n == frames)
-                whole[wholeCount++] = share;
-            else
+            const Share share{v.data + v.index, v.gainLeft, v.gainRight};
+            if (n < frames) {
+                flush();
                 addVoice(share.samples, share.gainLeft, share.gainRight, left, right, n);
+            } else if (pending.samples) {
+                addVoicePair(pending.samples, pending.gainLeft, pending.gainRight, share.samples,
+                             share.gainLeft, share.gainRight, left, right, frames);
+                pending = Share{};
+            } else {
+                pending = share;
+            }
         }
         v.index += static_cast<std::uint32_t>(n);
         if (v.index >= v.length) v.playing = false; // one shot
     }
-    std::size_t i = 0;
-    for (; i + 1 < wholeCount; i += 2) {
-        const Share& a = whole[i];
-        const Share& b = whole[i + 1];
-        addVoicePair(a.samples, a.gainLeft, a.gainRight, b.samples, b.gainLeft, b.gainRight, left,
-                     right, frames);
-    }
-    if (i < wholeCount)
-        addVoice(whole[i].samples, whole[i].gainLeft, whole[i].gainRight, left, right, frames);
+    flush();
 
     for (std::size_t f = 0; f < frames; ++f) {
         out[2 * f] = left[f];

@@ -235,3 +235,34 @@ TEST_F(Seq, PlayFromNextFrameSoundsStepZeroAtOnceWhenTheClockTicks) {
     EXPECT_EQ(player.state.position.load(), -1);
     EXPECT_FALSE(player.bank.voices[400].playing);
 }
+
+TEST(MixerDeterminism, OutputDoesNotDependOnHowFramesAreRequested) {
+    SongSpec s = countingSong(16, 4, 16);
+    s.stepTime = 37; // ticks fall between block boundaries
+    for (int k = 0; k < 3; ++k) {
+        s.instruments[k].noteLength = 900 + 311 * static_cast<std::uint32_t>(k);
+        s.instruments[k].volume = 230 + 20 * k;
+        for (int i = 0; i < 256; ++i)
+            s.instruments[k].wave[i] = static_cast<std::int8_t>(i * (3 + k));
+        for (int i = 0; i < 64; ++i)
+            s.instruments[k].envelope[i] = static_cast<std::int8_t>(120 - i);
+    }
+    for (int t = 0; t < 3; ++t)
+        for (std::uint32_t i = 0; i < 16; ++i)
+            s.tracks[t].push_back((0x00A5A5A5u >> (i % 5)) | ((i % 8) << 24));
+    TempFile file(songBytes(s));
+    auto render = [&](std::size_t chunk) {
+        Player player;
+        OfflineDevice device;
+        initSoundDevice(player.bank, &device);
+        transportCommand(player, TRANSPORT_LOAD, file.path());
+        playFromNextFrame(player);
+        std::vector<float> out(2 * 20000);
+        for (std::size_t done = 0; done < 20000; done += chunk)
+            mixFrames(player.bank, out.data() + 2 * done, std::min(chunk, 20000 - done));
+        return out;
+    };
+    const auto reference = render(256);
+    for (std::size_t chunk : {1u, 7u, 100u, 4096u, 20000u})
+        EXPECT_EQ(render(chunk), reference) << chunk; // bit for bit
+}
