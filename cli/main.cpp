@@ -1,0 +1,121 @@
+// rkv: the command-line face of the player: describe, render and play .rkv songs.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <string>
+
+#include "cli/commands.hpp"
+#include "cli/session.hpp"
+
+namespace {
+
+constexpr const char* EXIT_CODES = R"(Exit codes:
+  0  success
+  1  usage error (unknown option, bad value)
+  2  a file cannot be opened or read
+  3  a file is refused (not a song, or values the player cannot play)
+  4  the output cannot be written
+  5  no sound device)";
+
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace rkv::cli;
+    // A closed pipe on standard output is reported as a write error, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CLI::App app{"rkv: describe, render and play .rkv step-sequenced songs.", "rkv"};
+    app.footer(EXIT_CODES);
+    app.require_subcommand(1);
+    app.fallthrough(false);
+
+    InfoOptions info;
+    CLI::App* infoCmd = app.add_subcommand(
+        "info", "Show timing, instruments, drums and what the player treats specially");
+    infoCmd->add_option("songs", info.songs, "Song files (.rkv)")->required()->expected(-1);
+    infoCmd->add_flag("--json", info.json, "Print JSON: an object per file, an array for several");
+    infoCmd
+        ->add_option("--loops", info.loops,
+                     "Size the render figures for this many loop repeats (default 0)")
+        ->check(CLI::NonNegativeNumber);
+
+    RenderOptions render;
+    CLI::App* renderCmd = app.add_subcommand(
+        "render", "Render a song to an audio file (.wav, .flac, .ogg; '-o -' is WAV on stdout)");
+    renderCmd->add_option("song", render.song, "Song file (.rkv)")->required();
+    renderCmd->add_option("-o,--output", render.output, "Output file, or - for standard output")
+        ->required();
+    CLI::Option* seconds =
+        renderCmd
+            ->add_option("--seconds", render.seconds,
+                         "Render exactly this many seconds, looping as the player does")
+            ->check(CLI::NonNegativeNumber);
+    CLI::Option* loops =
+        renderCmd
+            ->add_option("--loops", render.loops,
+                         "Play the first pass, N repeats of the loop, then let voices ring out "
+                         "(default 0)")
+            ->check(CLI::NonNegativeNumber);
+    seconds->excludes(loops);
+    renderCmd->add_option("--fade", render.fadeSeconds, "Fade out linearly over the last SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    renderCmd->add_flag("--float", render.floatSamples, "Write 32-bit float samples (WAV only)");
+    renderCmd->add_option("--rate", render.rate, "Output sample rate (resampled when not 22050)")
+        ->check(CLI::IsMember({22050, 44100, 48000}));
+
+    PlayOptions play;
+    CLI::App* playCmd = app.add_subcommand(
+        "play", "Play a song on the sound device (the built-in demo song when none is given)");
+    playCmd->add_option("song", play.song, "Song file (.rkv)");
+    playCmd
+        ->add_option("--loops", play.loops,
+                     "Stop after the first pass and N loop repeats (default: loop forever; "
+                     "Ctrl-C stops)")
+        ->check(CLI::NonNegativeNumber);
+
+    // Said plainly, rather than as a missing subcommand.
+    const auto known = [&](const std::string& name) {
+        for (const CLI::App* sub : app.get_subcommands({}))
+            if (sub->check_name(name)) return true;
+        return false;
+    };
+    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
+        std::fprintf(stderr, "rkv: unknown command '%s' (see rkv --help)\n", argv[1]);
+        return EXIT_USAGE;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        std::fprintf(stderr, "rkv: %s (see rkv --help)\n", oneLine(e.what()).c_str());
+        return EXIT_USAGE;
+    }
+
+    try {
+        if (infoCmd->parsed()) return runInfo(info);
+        if (renderCmd->parsed()) return runRender(render);
+        if (playCmd->parsed()) return runPlay(play);
+    } catch (const CliError& e) {
+        std::fprintf(stderr, "rkv: %s\n", oneLine(e.what()).c_str());
+        return e.code();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "rkv: out of memory\n");
+        return EXIT_CANNOT_WRITE;
+    }
+    return EXIT_USAGE;
+}

@@ -1,0 +1,169 @@
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <unistd.h>
+
+#include "audio/sdl_output.hpp"
+#include "cli/commands.hpp"
+#include "cli/session.hpp"
+#include "cli/song_timing.hpp"
+
+namespace rkv::cli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onSignal(int) {
+    interrupted = 1;
+}
+
+// Ctrl-C and a polite kill end playback through the normal path; restored on the way out.
+class SignalGuard {
+  public:
+    SignalGuard() {
+        interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = &onSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~SignalGuard() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    SignalGuard(const SignalGuard&) = delete;
+    SignalGuard& operator=(const SignalGuard&) = delete;
+
+  private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+// Opens the device with standard error silenced: sound libraries print their own diagnostics
+// there, several lines each, while the reason is reported once, in rkv's one error line.
+class QuietStart final : public SoundDevice {
+  public:
+    explicit QuietStart(SoundDevice& device) : device_(device) {}
+    bool start(VoiceBank& bank) override {
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+        if (null >= 0) ::close(null);
+        const bool ok = device_.start(bank);
+        std::fflush(stderr);
+        if (saved >= 0) {
+            ::dup2(saved, STDERR_FILENO);
+            ::close(saved);
+        }
+        return ok;
+    }
+    void stop() override { device_.stop(); }
+
+  private:
+    SoundDevice& device_;
+};
+
+std::string clock(std::uint64_t frames) {
+    const std::uint64_t tenths = frames * 10 / SAMPLE_RATE;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%llu:%02llu.%llu",
+                  static_cast<unsigned long long>(tenths / 600),
+                  static_cast<unsigned long long>(tenths / 10 % 60),
+                  static_cast<unsigned long long>(tenths % 10));
+    return buf;
+}
+
+// The one live line on standard error: step, pass and time. Only drawn on a terminal.
+class StatusLine {
+  public:
+    StatusLine(std::string name, std::optional<std::uint64_t> totalFrames)
+        : name_(std::move(name)), total_(totalFrames), shown_(isatty(STDERR_FILENO) != 0) {}
+    ~StatusLine() {
+        // Leave the cursor on a fresh line, the terminal as it was found.
+        if (shown_ && drawn_) std::fputc('\n', stderr);
+    }
+    void draw(std::int32_t step, std::int32_t steps, std::uint64_t pass, std::uint64_t frames) {
+        if (!shown_) return;
+        drawn_ = true;
+        const std::string where = pass == 0 ? "first pass" : "loop pass " + std::to_string(pass);
+        std::string time = clock(frames);
+        if (total_) time += " / " + clock(*total_);
+        std::fprintf(stderr, "\r\033[Kplaying %s  step %d of %d  %s  %s", name_.c_str(),
+                     static_cast<int>(step) + 1, static_cast<int>(steps), where.c_str(),
+                     time.c_str());
+        std::fflush(stderr);
+    }
+
+  private:
+    std::string name_;
+    std::optional<std::uint64_t> total_;
+    bool shown_;
+    bool drawn_ = false;
+};
+
+} // namespace
+
+int runPlay(const PlayOptions& options) {
+    std::optional<BuiltinDemoFile> demo;
+    if (!options.song) demo.emplace();
+    const std::string path = options.song ? *options.song : demo->path();
+    const std::string name = options.song ? *options.song : "the built-in demo song";
+
+    // The device opens paused, so nothing is mixed (and no frame counted) until the song is
+    // loaded and step 0 is set to sound on the first frame: the stream matches `rkv render`.
+    auto player = std::make_unique<Player>();
+    SdlOutput output(true);
+    QuietStart quietOutput(output);
+    try {
+        startPlayer(*player, quietOutput, path);
+    } catch (const CliError& e) {
+        if (e.code() != EXIT_NO_DEVICE) throw;
+        throw CliError(EXIT_NO_DEVICE,
+                       "no sound device" + (output.error().empty() ? "" : ": " + output.error()));
+    }
+
+    const SongTiming timing = songTiming(player->song.header);
+    std::uint64_t ticks = TickLimit::UNLIMITED;
+    std::optional<std::uint64_t> endFrame;
+    if (options.loops) {
+        const DrumKitVoices kit = drumKitVoices(player->bank);
+        const PlayLength length =
+            playLength(player->song, timing, *options.loops,
+                       trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
+        ticks = length.ticks;
+        endFrame = length.frames();
+    }
+
+    SignalGuard signals;
+    {
+        TickLimit limit(*player, ticks);
+        StatusLine status(name, endFrame);
+        limit.start();
+        output.resume();
+        for (;;) {
+            std::uint64_t frame = 0;
+            {
+                const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
+                frame = player->bank.frame;
+            }
+            if (interrupted || (endFrame && frame >= *endFrame)) break;
+            const std::uint64_t played = limit.ticksPlayed();
+            const std::uint64_t tick = played == 0 ? 0 : played - 1;
+            status.draw(player->state.position.load(), player->song.header.stepCount,
+                        passAtTick(timing, tick), frame);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+        // Closed before the limit and the player go: the audio thread uses both.
+        output.stop();
+    }
+    return EXIT_OK;
+}
+
+} // namespace rkv::cli

@@ -1,0 +1,103 @@
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+#include "audio/sdl_output.hpp"
+#include "cli/audio_writer.hpp"
+#include "cli/commands.hpp"
+#include "cli/session.hpp"
+#include "cli/song_timing.hpp"
+
+namespace rkv::cli {
+
+namespace {
+
+// The mixer's sums depend slightly on how its caller splits the stream into calls, so mix in the
+// calls the sound device makes: `rkv play` then sends the device exactly what is written here.
+constexpr std::size_t CALL_FRAMES = SdlOutput::BUFFER_FRAMES;
+constexpr std::size_t CHUNK_FRAMES = 16 * CALL_FRAMES;
+
+std::uint64_t secondsToFrames(double seconds, const char* option) {
+    if (!std::isfinite(seconds) || seconds < 0 ||
+        seconds * SAMPLE_RATE > static_cast<double>(MAX_RENDER_FRAMES))
+        throw CliError(EXIT_USAGE, std::string(option) + " must be between 0 and 43200 seconds");
+    return static_cast<std::uint64_t>(std::llround(seconds * SAMPLE_RATE));
+}
+
+// A bar on standard error, drawn only when someone is watching it.
+class Progress {
+  public:
+    Progress(const std::string& name, std::uint64_t total)
+        : name_(name), total_(total), shown_(isatty(STDERR_FILENO) != 0) {}
+    ~Progress() {
+        if (shown_ && drawn_) std::fprintf(stderr, "\r\033[K");
+    }
+    void update(std::uint64_t done) {
+        if (!shown_ || total_ == 0) return;
+        const int percent = static_cast<int>(done * 100 / total_);
+        if (percent == percent_) return;
+        percent_ = percent;
+        drawn_ = true;
+        constexpr int WIDTH = 30;
+        const int filled = percent * WIDTH / 100;
+        std::fprintf(stderr, "\rrendering %s [%s%s] %3d%%", name_.c_str(),
+                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(WIDTH - filled), '.').c_str(), percent);
+        std::fflush(stderr);
+    }
+
+  private:
+    std::string name_;
+    std::uint64_t total_;
+    bool shown_;
+    bool drawn_ = false;
+    int percent_ = -1;
+};
+
+} // namespace
+
+int runRender(const RenderOptions& options) {
+    const OutputFormat format = outputFormatFor(options.output, options.floatSamples, options.rate);
+    const std::uint64_t fadeFrames = secondsToFrames(options.fadeSeconds, "--fade");
+    std::uint64_t frames = options.seconds ? secondsToFrames(*options.seconds, "--seconds") : 0;
+
+    auto player = std::make_unique<Player>();
+    OfflineDevice device;
+    startPlayer(*player, device, options.song);
+
+    std::uint64_t ticks = TickLimit::UNLIMITED;
+    if (!options.seconds) {
+        // The first pass, `loops` repeats, then the ring-out: the figures `rkv info` reports.
+        const DrumKitVoices kit = drumKitVoices(player->bank);
+        const SongTiming timing = songTiming(player->song.header);
+        const PlayLength length =
+            playLength(player->song, timing, options.loops.value_or(0),
+                       trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
+        frames = length.frames();
+        ticks = length.ticks;
+        if (frames > MAX_RENDER_FRAMES)
+            throw CliError(EXIT_USAGE, options.song + ": too long to render (" +
+                                           std::to_string(frames / SAMPLE_RATE / 3600) +
+                                           " hours); give --seconds");
+    }
+
+    AudioWriter writer(options.output, format, frames, fadeFrames);
+    TickLimit limit(*player, ticks);
+    limit.start();
+    Progress progress(options.song, frames);
+    std::vector<float> buffer(2 * CHUNK_FRAMES);
+    for (std::uint64_t done = 0; done < frames;) {
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_FRAMES, frames - done));
+        for (std::size_t at = 0; at < n; at += CALL_FRAMES)
+            mixFrames(player->bank, buffer.data() + 2 * at, std::min(CALL_FRAMES, n - at));
+        writer.write(buffer.data(), n);
+        done += n;
+        progress.update(done);
+    }
+    writer.finish();
+    return EXIT_OK;
+}
+
+} // namespace rkv::cli

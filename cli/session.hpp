@@ -1,0 +1,110 @@
+// What every rkv command shares: exit codes, error reporting, reading a song file, and starting a
+// player the same way for an offline render and for a sound device.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sequencer/player.hpp"
+#include "song/song.hpp"
+#include "sound/voice_bank.hpp"
+
+namespace rkv::cli {
+
+enum ExitCode : int {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,
+    EXIT_CANNOT_READ = 2,
+    EXIT_REFUSED = 3,
+    EXIT_CANNOT_WRITE = 4,
+    EXIT_NO_DEVICE = 5,
+};
+
+// A failure that ends the command: printed as one line "rkv: <message>" and exited with `code`.
+class CliError : public std::runtime_error {
+  public:
+    CliError(ExitCode code, const std::string& message)
+        : std::runtime_error(message), code_(code) {}
+    ExitCode code() const { return code_; }
+
+  private:
+    ExitCode code_;
+};
+
+// A song file read and checked the way the player will load it.
+struct SongFile {
+    std::string path;
+    std::vector<std::uint8_t> bytes;
+    bool hasMagic = false;
+    ParseResult parsed; // status Refused when the player would not load it
+};
+
+// Reads the file; throws CliError (cannot open or read) only. Magic and parse results are left to
+// the caller, who may still want to describe a refused file.
+SongFile readSongFile(const std::string& path);
+
+// Throws CliError (refused) unless the player would load the file.
+void requirePlayable(const SongFile& file);
+
+// The sound device of an offline render: the caller's own loop pulls the frames.
+class OfflineDevice final : public SoundDevice {
+  public:
+    bool start(VoiceBank&) override { return true; }
+    void stop() override {}
+};
+
+// The built-in demo song, written to a private temporary file because the player loads songs
+// from paths; the file is removed again when this goes out of scope.
+class BuiltinDemoFile {
+  public:
+    BuiltinDemoFile();
+    ~BuiltinDemoFile();
+    BuiltinDemoFile(const BuiltinDemoFile&) = delete;
+    BuiltinDemoFile& operator=(const BuiltinDemoFile&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Sets the player up as every face does: opens the device, loads the built-in drum kit and the
+// song (which must carry the magic). Throws CliError when the device or the song fails.
+void startPlayer(Player& player, SoundDevice& device, const std::string& songPath);
+
+struct DrumKitVoices {
+    std::array<std::uint32_t, NOTES_PER_TRACK> lengths{}; // per drum key; 0 = no sound
+    std::uint64_t bytes = 0;                              // what the kit reserved in the bank
+};
+// The drum voices of a bank right after the kit was loaded.
+DrumKitVoices drumKitVoices(const VoiceBank& bank);
+// The same for the built-in kit, loaded into a scratch bank.
+DrumKitVoices builtinDrumKitVoices();
+
+// Lets the sequencer play a given number of ticks and then stops it, on the exact frame of the
+// next tick, from inside the mixer's clock: a render and a device stop on the same frame. Install
+// after the song is loaded; then start() plays step 0 on the next frame mixed.
+class TickLimit {
+  public:
+    static constexpr std::uint64_t UNLIMITED = UINT64_MAX;
+
+    TickLimit(Player& player, std::uint64_t ticks);
+    ~TickLimit();
+    TickLimit(const TickLimit&) = delete;
+    TickLimit& operator=(const TickLimit&) = delete;
+
+    void start();
+    std::uint64_t ticksPlayed() const { return played_.load(); }
+
+  private:
+    static void onTick(void* self);
+
+    Player& player_;
+    std::uint64_t limit_;
+    std::atomic<std::uint64_t> played_{0};
+};
+
+} // namespace rkv::cli
