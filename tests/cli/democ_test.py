@@ -1,0 +1,218 @@
+#!/usr/bin/python3
+"""Tests of the demo song compiler: refusals name the line, the committed demo songs are what
+their sources compile to, and the encoding puts every field where the player reads it.
+
+Run one group: democ_test.py Refusals (RKV_DEMOC and RKV_SOURCE_DIR in the environment).
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+DEMOC = os.environ.get("RKV_DEMOC", "democ.py")
+SOURCE = os.environ.get("RKV_SOURCE_DIR", ".")
+
+INSTRUMENTS = """\
+instrument 0 lead
+  octave 3
+  length 1000
+  wave sine
+  envelope 0:127
+end
+instrument 1 keys
+  octave 2
+  length 100ms
+  volume 200
+  wave square 0.25
+  gain 0.5
+  envelope 0:0 4:100 8:50 63:50
+end
+instrument 2 bass
+  octave 1
+  length 500
+  wave list 0 1 2 3
+    4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 33 34 35
+    36 37 38 39 40 41 42 43 44 45 46 47 48 49 50 51 52 53 54 55 56 57 58 59 60 61 62 63 64 65
+    66 67 68 69 70 71 72 73 74 75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95
+    96 97 98 99 100 101 102 103 104 105 106 107 108 109 110 111 112 113 114 115 116 117 118 119
+    120 121 122 123 124 125 126 127 -128 -127 -126 -125 -124 -123 -122 -121 -120 -119 -118 -117
+    -116 -115 -114 -113 -112 -111 -110 -109 -108 -107 -106 -105 -104 -103 -102 -101 -100 -99
+    -98 -97 -96 -95 -94 -93 -92 -91 -90 -89 -88 -87 -86 -85 -84 -83 -82 -81 -80 -79 -78 -77 -76
+    -75 -74 -73 -72 -71 -70 -69 -68 -67 -66 -65 -64 -63 -62 -61 -60 -59 -58 -57 -56 -55 -54 -53
+    -52 -51 -50 -49 -48 -47 -46 -45 -44 -43 -42 -41 -40 -39 -38 -37 -36 -35 -34 -33 -32 -31 -30
+    -29 -28 -27 -26 -25 -24 -23 -22 -21 -20 -19 -18 -17 -16 -15 -14 -13 -12 -11 -10 -9 -8 -7 -6
+    -5 -4 -3 -2 -1
+  envelope list 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100
+    100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100
+    100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 100
+    100 100 100 100 100 100 100 100 100 100 100 100 100 100 100 -100
+end
+"""
+
+
+# The line of the last instrument's `end` when a test text starts with one line and then these.
+HEAD = "step 100\n" + INSTRUMENTS
+AFTER = HEAD.count("\n")
+
+
+def compile_text(text, directory):
+    src = os.path.join(directory, "song.rkvt")
+    out = os.path.join(directory, "song.rkv")
+    with open(src, "w") as f:
+        f.write(text)
+    r = subprocess.run(["/usr/bin/python3", DEMOC, src, "-o", out], capture_output=True,
+                       timeout=30)
+    data = None
+    if os.path.exists(out):
+        with open(out, "rb") as f:
+            data = f.read()
+    return r, src, data
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+
+class Refusals(Case):
+    CASES = [
+        # (text, line, reason)
+        ("step 120\nbogus 3\n", 2, "unknown keyword 'bogus'"),
+        ("step abc\n", 1, "step time must be a whole number"),
+        ("step -1\n", 1, "step time -1 is outside"),
+        ("step 100\ninstrument 3 x\n", 2, "instrument 3 is outside 0..2"),
+        ("step 100\ninstrument 0 lead\n  octave 3\n", 2, "instrument lead has no 'end'"),
+        ("step 100\ninstrument 0 lead\n  wave sine\nend\n", 2, "has no envelope"),
+        ("step 100\ninstrument 0 lead\n  wave wobble\n", 3, "unknown wave 'wobble'"),
+        ("step 100\ninstrument 0 lead\n  wave square 1.5\n", 3, "duty 1.5"),
+        ("step 100\ninstrument 0 lead\n  envelope 5:10 3:20\n", 3, "index 3 does not follow 5"),
+        ("step 100\ninstrument 0 lead\n  envelope 0:200\n", 3, "envelope value 200"),
+        ("step 100\ninstrument 0 lead\n  wave list 1 2 3\nend\n", 3,
+         "wave list has 3 values, needs 256"),
+        ("step 100\ninstrument 0 lead\n  octave 300\n", 3, "octave 300 is outside 0..255"),
+        ("step 100\ninstrument 0 lead\n  volume 1.5\n", 3, "volume must be a whole number"),
+        # Pattern and song mistakes, after the instruments.
+        (HEAD + "pattern p lead\n  C3\nend\n", AFTER + 2, "C3 is outside lead's range C4..B5"),
+        (HEAD + "pattern p lead\n  Q4\nend\n", AFTER + 2, "'Q4' is not a note"),
+        (HEAD + "pattern p drums\n  K X\nend\n", AFTER + 2, "'X' is not a drum"),
+        (HEAD + "pattern p lead bass\n  C4\nend\n", AFTER + 2, "expected 2 cells, found 1"),
+        (HEAD + "pattern p lead\n  C4+@7+@3\nend\n", AFTER + 2, "two pan codes"),
+        (HEAD + "pattern p lead\n  C4+C4\nend\n", AFTER + 2, "appears twice"),
+        (HEAD + "pattern p lead\n  @256\nend\n", AFTER + 2, "pan code 256"),
+        (HEAD + "pattern p flute\n  C4\nend\n", AFTER + 1, "no instrument or drums"),
+        (HEAD + "pattern p lead\n  C4\nend\nsong\n  q\nend\n", AFTER + 5, "no pattern named 'q'"),
+        (HEAD + "pattern p lead\n  C4\nend\npattern r lead\n  D4\nend\nsong\n  p + r\nend\n",
+         AFTER + 8, "both fill the same track"),
+        (HEAD + "pattern p lead\n  C4\nend\nsong\n  |: p\n  |: p\nend\n", AFTER + 6,
+         "a second loop start"),
+        (HEAD + "pattern p lead\n  C4\nend\nsong\n  p p\nend\n", AFTER + 5, "a song line is"),
+        (HEAD + "pattern p lead\n  C4\nend\n", AFTER + 3, "no song section"),
+        (INSTRUMENTS + "pattern p lead\n  C4\nend\nsong\n  p\nend\n", AFTER + 5, "no step time"),
+    ]
+
+    def test_malformed_text_is_refused_with_its_line(self):
+        for text, line, reason in self.CASES:
+            with self.subTest(reason=reason):
+                r, src, data = compile_text(text, self.tmp.name)
+                self.assertEqual(r.returncode, 1)
+                err = r.stderr.decode().splitlines()
+                self.assertEqual(len(err), 1, err)
+                self.assertTrue(err[0].startswith(f"{src}:{line}: "), err[0])
+                self.assertIn(reason, err[0])
+                self.assertIsNone(data, "no output for a refused song")
+
+    def test_missing_source(self):
+        r = subprocess.run(["/usr/bin/python3", DEMOC, "/nonexistent.rkvt", "-o", "x.rkv"],
+                           capture_output=True, timeout=30)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("/nonexistent.rkvt: cannot read", r.stderr.decode())
+
+
+class DemoSongs(Case):
+    def test_committed_songs_are_what_their_sources_compile_to(self):
+        demo = os.path.join(SOURCE, "demo")
+        names = sorted(n[:-5] for n in os.listdir(demo) if n.endswith(".rkvt"))
+        self.assertGreaterEqual(len(names), 3)
+        for name in names:
+            with self.subTest(song=name):
+                out = os.path.join(self.tmp.name, name + ".rkv")
+                r = subprocess.run(["/usr/bin/python3", DEMOC, os.path.join(demo, name + ".rkvt"),
+                                    "-o", out], capture_output=True, timeout=30)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                with open(out, "rb") as f, open(os.path.join(demo, name + ".rkv"), "rb") as g:
+                    self.assertEqual(f.read(), g.read())
+
+
+class Songs(Case):
+    def compile(self, body, header="step 140\ndrums 250\n"):
+        r, _, data = compile_text(header + INSTRUMENTS + body, self.tmp.name)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        return data
+
+    @staticmethod
+    def track(data, t):
+        count = struct.unpack_from("<i", data, 20)[0]
+        return list(struct.unpack_from(f"<{count}I", data, 1048 + 4 * count * t))
+
+    def test_header_and_instruments_land_where_the_player_reads_them(self):
+        data = self.compile("pattern p lead\n  C4 . . .\nend\nsong\n  p\n  |: p x2 :|\n  p\nend\n")
+        self.assertEqual(data[0:3], b"RKV")
+        self.assertEqual(struct.unpack_from("<Iiii", data, 8), (140, 4, 12, 16))
+        self.assertEqual(len(data), 1048 + 16 * 16)
+        self.assertEqual(struct.unpack_from("<i", data, 1044)[0], 250)
+        lead, keys, bass = (24 + 340 * k for k in range(3))
+        self.assertEqual(data[lead], 3)
+        self.assertEqual(struct.unpack_from("<Ii", data, lead + 4), (1000, 300))
+        self.assertEqual(struct.unpack_from("<Ii", data, keys + 4), (2205, 200))  # 100 ms
+        sine = struct.unpack_from("<256b", data, lead + 20)
+        self.assertEqual((max(sine), min(sine), sine[0], sine[64]), (114, -114, 0, 114))
+        square = struct.unpack_from("<256b", data, keys + 20)
+        self.assertEqual(square[:64], (64,) * 64)  # duty 0.25, gain 0.5
+        self.assertEqual(square[64:], (-64,) * 192)
+        self.assertEqual(struct.unpack_from("<256b", data, bass + 20)[:3], (0, 1, 2))
+        self.assertEqual(struct.unpack_from("<256b", data, bass + 20)[128], -128)
+        env = struct.unpack_from("<64b", data, keys + 276)
+        self.assertEqual(env[:9], (0, 25, 50, 75, 100, 88, 75, 62, 50))
+        self.assertEqual(env[63], 50)
+        self.assertEqual(struct.unpack_from("<64b", data, bass + 276)[63], -100)
+
+    def test_notes_drums_and_pans_become_step_words(self):
+        data = self.compile(
+            "pattern m lead keys bass drums\n"
+            "  C4+C#5+@2  C3+B4  C2  K+k+@7\n"
+            "  B5         .      B3  H+h+C+c+O+o+S+s+B+b+#6\n"
+            "end\n"
+            "pattern beat drums\n  K\nend\n"
+            "pattern solo lead\n  E4 | F4 G4\nend\n"
+            "song\n  m\n  solo + beat\nend\n")
+        self.assertEqual(self.track(data, 0), [1 | 1 << 13 | 2 << 24, 1 << 23, 1 << 4, 1 << 5,
+                                               1 << 7])
+        self.assertEqual(self.track(data, 1), [1 | 1 << 23, 0, 0, 0, 0])
+        self.assertEqual(self.track(data, 2), [1, 1 << 23, 0, 0, 0])
+        all_drums = sum(1 << k for k in (10, 11, 12, 13, 8, 9, 4, 5, 2, 3, 6))
+        # The one-step beat repeats under the three-step solo.
+        self.assertEqual(self.track(data, 3), [1 | 1 << 1 | 7 << 24, all_drums, 1, 1, 1])
+        self.assertEqual(struct.unpack_from("<ii", data, 12), (0, 5), "whole song by default")
+
+    def test_raw_header_values_for_odd_songs(self):
+        body = "pattern p lead\n  C4 D4\nend\nsong\n  p\nend\n"
+        data = self.compile(body, header="step 0\nloop -3 99\nsteps 5\ndrums -7\n")
+        self.assertEqual(struct.unpack_from("<Iiii", data, 8), (0, -3, 99, 5))
+        self.assertEqual(self.track(data, 0), [1, 4, 0, 0, 0])
+        data = self.compile(body, header="step 4294967295\nsteps 0\n")
+        self.assertEqual(len(data), 1048)
+        self.assertEqual(struct.unpack_from("<Ii", data, 8 + 12 - 12), (4294967295, 0))
+
+
+if __name__ == "__main__":
+    group = sys.argv[1] if len(sys.argv) > 1 else None
+    suite = unittest.TestLoader().loadTestsFromName(group, sys.modules[__name__]) if group \
+        else unittest.TestLoader().loadTestsFromModule(sys.modules[__name__])
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -1,0 +1,246 @@
+// `rkv render` writes exactly what the engine renders, and its writer leaves no partial files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sndfile.h>
+#include <string>
+#include <vector>
+
+#include "cli/audio_writer.hpp"
+#include "cli/session.hpp"
+#include "cli/song_timing.hpp"
+#include "resources/builtin_resources.hpp"
+#include "sequencer/transport.hpp"
+#include "song_bytes.hpp"
+#include "sound/drum_kit.hpp"
+
+namespace {
+
+using namespace rkv;
+using namespace rkv::cli;
+namespace fs = std::filesystem;
+
+std::string tempDir(const std::string& name) {
+    const fs::path dir = fs::path(testing::TempDir()) / ("rkv_render_" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+int runRkv(const std::string& args) {
+    const std::string command = std::string(RKV_BIN) + " " + args + " 2>/dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The engine driven by hand: load, play from frame 0, stop after `stopFrame` (if any), and
+// convert to 16 bits as the sound device gets them.
+std::vector<std::int16_t> engineRender(const std::string& path, std::uint64_t frames,
+                                       std::uint64_t stopFrame) {
+    auto player = std::make_unique<Player>();
+    OfflineDevice device;
+    initSoundDevice(player->bank, &device);
+    player->resources = builtinResources();
+    loadDrumKit(player->bank, player->state, player->resources);
+    LoadOutcome outcome;
+    transportCommand(*player, TRANSPORT_LOAD, path.c_str(), &outcome);
+    EXPECT_EQ(outcome.status, LoadStatus::Loaded);
+    playFromNextFrame(*player);
+    // Mixed in the device's 256-frame calls from frame 0 (the mixer's sums depend slightly on
+    // the calls), split at the stop frame.
+    std::vector<float> mixed(2 * frames);
+    for (std::uint64_t done = 0; done < frames;) {
+        std::uint64_t n = std::min<std::uint64_t>(256 - done % 256, frames - done);
+        if (done < stopFrame) n = std::min(n, stopFrame - done);
+        mixFrames(player->bank, mixed.data() + 2 * done, n);
+        done += n;
+        if (done == stopFrame) transportCommand(*player, TRANSPORT_STOP);
+    }
+    std::vector<std::int16_t> pcm(mixed.size());
+    floatToPcm16(mixed.data(), pcm.data(), mixed.size());
+    return pcm;
+}
+
+// The PCM of a plain 16-bit stereo 22050 Hz WAV, checking its 44-byte header on the way.
+std::vector<std::int16_t> wavSamples(const std::string& path) {
+    const std::vector<std::uint8_t> b = rkvtest::readFile(path);
+    EXPECT_GE(b.size(), 44u);
+    if (b.size() < 44) return {};
+    auto u32 = [&](std::size_t at) {
+        return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
+               std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24;
+    };
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(b[20] | b[21] << 8, 1) << "PCM";
+    EXPECT_EQ(b[22] | b[23] << 8, 2) << "stereo";
+    EXPECT_EQ(u32(24), 22050u);
+    EXPECT_EQ(b[34] | b[35] << 8, 16) << "bits";
+    EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
+    EXPECT_EQ(u32(40), b.size() - 44);
+    std::vector<std::int16_t> pcm((b.size() - 44) / 2);
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = static_cast<std::int16_t>(b[44 + 2 * i] | b[45 + 2 * i] << 8);
+    return pcm;
+}
+
+std::string demoSong(const char* name) {
+    return std::string(RKV_SOURCE_DIR) + "/demo/" + name + ".rkv";
+}
+
+TEST(RenderOutput, EqualsTheEngineSampleForSample) {
+    const std::string dir = tempDir("exact");
+    for (const char* name : {"daybreak", "lantern", "orbit"}) {
+        SCOPED_TRACE(name);
+        const std::string song = demoSong(name);
+        ASSERT_EQ(runRkv("render " + song + " -o " + dir + "/loops.wav --loops 1"), 0);
+        const std::vector<std::int16_t> written = wavSamples(dir + "/loops.wav");
+
+        // The expected length comes from the engine, not from the tool's own arithmetic.
+        auto player = std::make_unique<Player>();
+        OfflineDevice device;
+        initSoundDevice(player->bank, &device);
+        loadDrumKit(player->bank, player->state, builtinResources());
+        transportCommand(*player, TRANSPORT_LOAD, song.c_str());
+        const SongTiming t = songTiming(player->song.header);
+        const std::uint64_t stop = tickFrame(t.stepTime, t.firstPassSteps + t.loopPassSteps);
+        const std::uint64_t frames = written.size() / 2;
+        ASSERT_GE(frames, stop);
+        ASSERT_LE(frames, stop + MAX_RING_OUT_FRAMES);
+        const std::vector<std::int16_t> expected = engineRender(song, frames, stop);
+        ASSERT_EQ(written.size(), expected.size());
+        const auto diff = std::mismatch(written.begin(), written.end(), expected.begin());
+        EXPECT_TRUE(diff.first == written.end())
+            << "first difference at frame " << (diff.first - written.begin()) / 2 << " of "
+            << frames << ": " << (diff.first != written.end() ? *diff.first : 0) << " vs "
+            << (diff.first != written.end() ? *diff.second : 0);
+        // The last written frame is the last one with sound in it.
+        const auto tail = engineRender(song, frames + 64, stop);
+        for (std::size_t i = 2 * frames; i < tail.size(); ++i)
+            ASSERT_EQ(tail[i], 0) << i;
+    }
+}
+
+TEST(RenderOutput, SecondsGiveExactlyThatManyFramesOfTheLoopingSong) {
+    const std::string dir = tempDir("seconds");
+    rkvtest::SongFields fields;
+    fields.stepCount = 4;
+    fields.loopStart = 1;
+    fields.tracks[0] = {1, 2, 4, 8};
+    fields.tracks[3] = {1, 0, 1u << 10, 0};
+    const std::string song = dir + "/short.rkv";
+    rkvtest::writeFile(song, rkvtest::songBytes(fields));
+    ASSERT_EQ(runRkv("render " + song + " -o " + dir + "/s.wav --seconds 1.2345"), 0);
+    const std::vector<std::int16_t> written = wavSamples(dir + "/s.wav");
+    ASSERT_EQ(written.size(), 2u * 27221); // round(1.2345 * 22050) = round(27220.7)
+    EXPECT_TRUE(written == engineRender(song, 27221, UINT64_MAX));
+}
+
+std::vector<float> readFloats(const std::string& path, SF_INFO& info) {
+    info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
+    if (!f) return {};
+    std::vector<float> data(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_float(f, data.data(), info.frames);
+    sf_close(f);
+    return data;
+}
+
+TEST(AudioWriter, FadesTheLastFramesLinearlyToSilence) {
+    const std::string dir = tempDir("fade");
+    const std::string path = dir + "/fade.wav";
+    {
+        AudioWriter writer(path, outputFormatFor(path, true, 22050), 1000, 100);
+        std::vector<float> ones(2 * 1000, 0.5f);
+        writer.write(ones.data(), 600); // the fade spans two writes
+        writer.write(ones.data() + 1200, 400);
+        writer.finish();
+    }
+    SF_INFO info;
+    const std::vector<float> data = readFloats(path, info);
+    ASSERT_EQ(info.frames, 1000);
+    EXPECT_EQ(info.samplerate, 22050);
+    for (int i = 0; i < 900; ++i)
+        ASSERT_FLOAT_EQ(data[2 * i], 0.5f) << i;
+    for (int i = 900; i < 1000; ++i) {
+        EXPECT_NEAR(data[2 * i], 0.5f * (999 - i) / 100.0f, 1e-6) << i;
+        EXPECT_EQ(data[2 * i], data[2 * i + 1]);
+    }
+    EXPECT_EQ(data[2 * 999], 0.0f);
+}
+
+TEST(AudioWriter, ResamplesToTheRequestedRate) {
+    const std::string dir = tempDir("rate");
+    const std::string path = dir + "/tone.flac";
+    constexpr int FRAMES = 22050;
+    {
+        AudioWriter writer(path, outputFormatFor(path, false, 48000), FRAMES, 0);
+        std::vector<float> tone(2 * FRAMES);
+        for (int i = 0; i < FRAMES; ++i)
+            tone[2 * i] = tone[2 * i + 1] = 0.5f * std::sin(2 * M_PI * 1000.0 * i / 22050.0);
+        writer.write(tone.data(), FRAMES);
+        writer.finish();
+    }
+    SF_INFO info;
+    const std::vector<float> data = readFloats(path, info);
+    EXPECT_EQ(info.samplerate, 48000);
+    EXPECT_NEAR(static_cast<double>(info.frames), 48000.0, 2.0);
+    // Still a 1 kHz tone at the new rate: about 2000 zero crossings a second, amplitude kept.
+    int crossings = 0;
+    float peak = 0;
+    for (std::size_t i = 2 * 1000; i + 2 < data.size() - 2000; i += 2) {
+        crossings += (data[i] < 0) != (data[i + 2] < 0);
+        peak = std::max(peak, std::abs(data[i]));
+    }
+    EXPECT_NEAR(crossings, 2000.0 * (static_cast<double>(info.frames) - 2000) / 48000.0, 4.0);
+    EXPECT_NEAR(peak, 0.5f, 0.01f);
+}
+
+TEST(AudioWriter, LeavesNothingBehindWhenItFails) {
+    const std::string dir = tempDir("fail");
+    try {
+        AudioWriter writer(dir + "/no/such/dir.wav", OutputFormat{}, 10, 0);
+        FAIL() << "opened a file in a missing folder";
+    } catch (const CliError& e) {
+        EXPECT_EQ(e.code(), EXIT_CANNOT_WRITE);
+        EXPECT_NE(std::string(e.what()).find(dir + "/no/such/dir.wav: cannot write"),
+                  std::string::npos)
+            << e.what();
+    }
+    {
+        // Abandoned before finish(): the temporary file goes, the target never appears.
+        AudioWriter writer(dir + "/half.wav", OutputFormat{}, 100, 0);
+        std::vector<float> frames(200, 0.25f);
+        writer.write(frames.data(), 100);
+        EXPECT_FALSE(fs::is_empty(dir)) << "the render writes into a temporary file";
+    }
+    EXPECT_TRUE(fs::is_empty(dir));
+    fs::create_directory(dir + "/taken.wav");
+    EXPECT_THROW(AudioWriter(dir + "/taken.wav", OutputFormat{}, 10, 0), CliError);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST(AudioWriter, ChoosesTheFormatByExtension) {
+    EXPECT_EQ(outputFormatFor("a.wav", false, 22050).container, Container::Wav);
+    EXPECT_EQ(outputFormatFor("A.WAV", false, 22050).container, Container::Wav);
+    EXPECT_EQ(outputFormatFor("-", true, 44100).container, Container::Wav);
+    EXPECT_EQ(outputFormatFor("a.flac", false, 48000).container, Container::Flac);
+    EXPECT_EQ(outputFormatFor("a.ogg", false, 22050).container, Container::Ogg);
+    for (auto [path, asFloat, rate] :
+         {std::tuple{"a.mp3", false, 22050}, std::tuple{"a.flac", true, 22050},
+          std::tuple{"a.wav", false, 32000}}) {
+        try {
+            outputFormatFor(path, asFloat, rate);
+            ADD_FAILURE() << path << " accepted";
+        } catch (const CliError& e) {
+            EXPECT_EQ(e.code(), EXIT_USAGE) << path;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,230 @@
+// The timing `rkv info`, `render --loops` and `play --loops` share, checked against the engine
+// itself: which step each tick plays, where passes wrap, and when the last voice falls silent.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+
+#include "cli/session.hpp"
+#include "cli/song_timing.hpp"
+#include "resources/builtin_resources.hpp"
+#include "sequencer/transport.hpp"
+#include "song_bytes.hpp"
+#include "sound/drum_kit.hpp"
+
+namespace {
+
+using namespace rkv;
+using namespace rkv::cli;
+
+std::string tempSong(const rkvtest::SongFields& fields, const std::string& name) {
+    const std::string path = testing::TempDir() + "rkv_timing_" + name + ".rkv";
+    rkvtest::writeFile(path, rkvtest::songBytes(fields));
+    return path;
+}
+
+// A player started by hand with the engine's own operations, independent of the tool's setup.
+std::unique_ptr<Player> loadedPlayer(const std::string& path) {
+    auto player = std::make_unique<Player>();
+    OfflineDevice device;
+    initSoundDevice(player->bank, &device);
+    player->resources = builtinResources();
+    loadDrumKit(player->bank, player->state, player->resources);
+    LoadOutcome outcome;
+    transportCommand(*player, TRANSPORT_LOAD, path.c_str(), &outcome);
+    EXPECT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason;
+    return player;
+}
+
+void mixTo(Player& player, std::uint64_t frame) {
+    float buffer[2 * 512];
+    while (player.bank.frame < frame) {
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(512, frame - player.bank.frame));
+        mixFrames(player.bank, buffer, n);
+    }
+}
+
+bool anyVoiceSounding(const Player& player) {
+    for (const Voice& v : player.bank.voices)
+        if (v.playing && v.data) return true;
+    return false;
+}
+
+struct LoopCase {
+    const char* name;
+    std::int32_t stepCount, loopStart, loopEnd;
+};
+
+class SongTimingLoops : public testing::TestWithParam<LoopCase> {};
+
+TEST_P(SongTimingLoops, PredictEveryStepAndWrapTheSequencerPlays) {
+    const LoopCase& c = GetParam();
+    rkvtest::SongFields fields;
+    fields.stepCount = c.stepCount;
+    fields.loopStart = c.loopStart;
+    fields.loopEnd = c.loopEnd;
+    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const SongTiming timing = songTiming(player->song.header);
+    ASSERT_TRUE(timing.ticks);
+    ASSERT_GE(timing.firstPassSteps, 1u);
+    ASSERT_GE(timing.loopPassSteps, 1u);
+
+    playFromNextFrame(*player);
+    std::int32_t previous = -1;
+    std::uint64_t wraps = 0;
+    for (std::uint64_t k = 0; k < 40; ++k) {
+        mixTo(*player, tickFrame(fields.stepTime, k) + 1); // tick k has run
+        const std::int32_t position = player->state.position.load();
+        ASSERT_EQ(positionAtTick(timing, k), position) << "tick " << k;
+        // A wrap is any step that is not the one after the previous; tick 0 starts, not wraps.
+        if (k > 0 && position != previous + 1) {
+            EXPECT_EQ(k, timing.firstPassSteps + wraps * timing.loopPassSteps) << "tick " << k;
+            ++wraps;
+        }
+        EXPECT_EQ(passAtTick(timing, k), k < timing.firstPassSteps ? 0 : wraps) << "tick " << k;
+        previous = position;
+    }
+    EXPECT_GT(wraps, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OddSettings, SongTimingLoops,
+    testing::Values(LoopCase{"plain", 8, 2, 8}, LoopCase{"end_past_song", 8, 2, 100},
+                    LoopCase{"end_zero", 8, 3, 0}, LoopCase{"end_negative", 8, 3, -5},
+                    LoopCase{"end_int_min", 8, 2, INT32_MIN}, LoopCase{"start_negative", 8, -4, 8},
+                    LoopCase{"start_past_song", 8, 50, 8}, LoopCase{"start_after_end", 8, 6, 4},
+                    LoopCase{"single_step", 1, 0, 1}, LoopCase{"end_one", 8, 0, 1},
+                    LoopCase{"whole_song", 5, 0, 5}),
+    [](const testing::TestParamInfo<LoopCase>& info) { return std::string(info.param.name); });
+
+TEST(SongTiming, CountsIntroFirstPassAndLoopPass) {
+    SongHeader h;
+    h.stepTime = 120;
+    h.stepCount = 96;
+    h.loopStart = 16;
+    h.loopEnd = 96;
+    SongTiming t = songTiming(h);
+    EXPECT_EQ(t.introSteps, 16u);
+    EXPECT_EQ(t.firstPassSteps, 96u);
+    EXPECT_EQ(t.loopPassSteps, 80u);
+    EXPECT_EQ(ticksForLoops(t, 2), 96u + 160u);
+    EXPECT_EQ(endFrameForTicks(t, 96), 96u * 120 * 441 / 20);
+
+    h.loopStart = 50; // past the last step: the first pass is all intro, the loop one step
+    h.loopEnd = 40;
+    t = songTiming(h);
+    EXPECT_EQ(t.firstPassSteps, 40u);
+    EXPECT_EQ(t.introSteps, 40u);
+    EXPECT_EQ(t.loopPassSteps, 1u);
+
+    h.stepTime = 0; // no clock: step 0 alone, ending where it starts
+    t = songTiming(h);
+    EXPECT_FALSE(t.ticks);
+    EXPECT_EQ(ticksForLoops(t, 5), 1u);
+    EXPECT_EQ(endFrameForTicks(t, 1), 0u);
+    h.stepTime = MAX_STEP_TIME_MS + 1;
+    EXPECT_FALSE(songTiming(h).ticks);
+}
+
+TEST(SongTiming, TickFramesRoundDownAndNeverOverflow) {
+    EXPECT_EQ(tickFrame(20, 1), 441u);
+    EXPECT_EQ(tickFrame(1, 1), 22u); // 22.05 frames
+    EXPECT_EQ(tickFrame(1, 20), 441u);
+    EXPECT_EQ(tickFrame(7, 3), 463u); // 463.05
+    EXPECT_EQ(tickFrame(MAX_STEP_TIME_MS, UINT64_MAX), UINT64_MAX);
+}
+
+struct RingCase {
+    const char* name;
+    std::uint32_t noteLength;
+    std::uint64_t loops;
+};
+
+class RingOut : public testing::TestWithParam<RingCase> {};
+
+TEST_P(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
+    const RingCase& c = GetParam();
+    rkvtest::SongFields fields;
+    fields.stepCount = 6;
+    fields.loopStart = 2;
+    fields.loopEnd = 6;
+    fields.noteLength[0] = c.noteLength;
+    fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
+    fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
+    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const SongTiming timing = songTiming(player->song.header);
+    const DrumKitVoices kit = drumKitVoices(player->bank);
+    const PlayLength length =
+        playLength(player->song, timing, c.loops,
+                   trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
+    ASSERT_EQ(length.ticks, 6 + 4 * c.loops);
+    ASSERT_EQ(length.endFrame, tickFrame(fields.stepTime, length.ticks));
+
+    playFromNextFrame(*player);
+    mixTo(*player, length.endFrame);
+    transportCommand(*player, TRANSPORT_STOP);
+    if (length.ringOutFrames < MAX_RING_OUT_FRAMES) {
+        ASSERT_GT(length.ringOutFrames, 0u);
+        mixTo(*player, length.frames() - 1);
+        EXPECT_TRUE(anyVoiceSounding(*player)) << "one frame before the end";
+        mixTo(*player, length.frames());
+        EXPECT_FALSE(anyVoiceSounding(*player)) << "at the end";
+    } else {
+        mixTo(*player, length.frames());
+        EXPECT_TRUE(anyVoiceSounding(*player)) << "cut while still sounding";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Songs, RingOut,
+    testing::Values(RingCase{"short_once", 300, 0}, RingCase{"long_once", 5000, 0},
+                    RingCase{"long_looped", 5000, 3}, RingCase{"capped", 200000, 1}),
+    [](const testing::TestParamInfo<RingCase>& info) { return std::string(info.param.name); });
+
+TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
+    rkvtest::SongFields fields;
+    fields.noteLength[0] = 3;          // too short: cannot be made
+    fields.noteLength[1] = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
+    fields.noteLength[2] = 1234;       // fine
+    const auto player = loadedPlayer(tempSong(fields, "lengths"));
+    const DrumKitVoices kit = drumKitVoices(player->bank);
+    const TrackVoiceLengths lengths =
+        trackVoiceLengths(player->song.header, kit.lengths, kit.bytes);
+    for (int slot = 0; slot < TRACK_COUNT * NOTES_PER_TRACK; ++slot) {
+        const Voice& v = player->bank.voices[static_cast<std::size_t>(FIRST_TRACK_SLOT + slot)];
+        EXPECT_EQ(lengths[static_cast<std::size_t>(slot)], v.exists && v.data ? v.length : 0u)
+            << "slot " << FIRST_TRACK_SLOT + slot;
+    }
+    const auto voices = instrumentVoices(player->song.header, kit.bytes);
+    EXPECT_EQ(voices[0], InstrumentVoices::LengthOutOfRange);
+    EXPECT_EQ(voices[1], InstrumentVoices::PastBankLimit);
+    EXPECT_EQ(voices[2], InstrumentVoices::Sounding);
+    EXPECT_GT(kit.lengths[0], 0u);
+    EXPECT_EQ(kit.lengths[6], 0u) << "drum key 6 has no sound";
+}
+
+TEST(TickLimit, StopsTheSequencerOnTheFrameOfTheFirstTickPastIt) {
+    rkvtest::SongFields fields;
+    fields.tracks[2] = {1, 1, 1, 1, 1, 1, 1, 1};
+    const auto player = loadedPlayer(tempSong(fields, "limit"));
+    {
+        TickLimit limit(*player, 5);
+        limit.start();
+        mixTo(*player, tickFrame(fields.stepTime, 5));
+        EXPECT_EQ(limit.ticksPlayed(), 5u);
+        EXPECT_EQ(player->state.playing.load(), 1);
+        mixTo(*player, tickFrame(fields.stepTime, 5) + 1);
+        EXPECT_EQ(player->state.playing.load(), 0) << "stopped by the sixth tick";
+        EXPECT_EQ(player->state.position.load(), 4);
+        mixTo(*player, tickFrame(fields.stepTime, 9) + 1);
+        EXPECT_EQ(limit.ticksPlayed(), 5u);
+    }
+    // Gone, it hands the clock back to the sequencer.
+    transportCommand(*player, TRANSPORT_PLAY);
+    mixTo(*player, tickFrame(fields.stepTime, 10) + 1);
+    EXPECT_EQ(player->state.position.load(), 5);
+}
+
+} // namespace
