@@ -42,7 +42,6 @@ const rkv::ResourceEntry* entryFor(const rkv::ResourceTable& table, const Script
 
 TEST(BuiltinResources, HoldEveryScriptEntryWithTheBytesOfItsFile) {
     const std::vector<ScriptLine> script = readScript();
-    ASSERT_EQ(script.size(), 8u) << "six drum sounds, the picture and the icon";
     const rkv::ResourceTable& table = rkv::builtinResources();
     EXPECT_EQ(table.count, script.size()) << "the table must list nothing the script does not";
     for (const ScriptLine& l : script) {
