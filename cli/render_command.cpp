@@ -20,8 +20,12 @@ constexpr std::size_t CHUNK_FRAMES = 16 * CALL_FRAMES;
 
 std::uint64_t secondsToFrames(double seconds, const char* option) {
     if (!std::isfinite(seconds) || seconds < 0 ||
-        seconds * SAMPLE_RATE > static_cast<double>(MAX_RENDER_FRAMES))
-        throw CliError(EXIT_USAGE, std::string(option) + " must be between 0 and 43200 seconds");
+        seconds * SAMPLE_RATE > static_cast<double>(MAX_RENDER_FRAMES)) {
+        // Appended rather than added: GCC 12 at -O3 warns falsely on string + literal here.
+        std::string message(option);
+        message += " must be between 0 and 43200 seconds";
+        throw CliError(EXIT_USAGE, message);
+    }
     return static_cast<std::uint64_t>(std::llround(seconds * SAMPLE_RATE));
 }
 
