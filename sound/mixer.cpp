@@ -34,26 +34,33 @@ RKV_VECTOR_CLONES void addVoice(const std::uint8_t* s, float gl, float gr, float
     }
 }
 
-// Two voices in one pass over the accumulators: half the loads and stores of two single passes,
-// and the same additions in the same order.
-RKV_VECTOR_CLONES void addVoicePair(const std::uint8_t* a, float al, float ar,
-                                    const std::uint8_t* b, float bl, float br, float* left,
-                                    float* right, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const float x = static_cast<float>(a[i]) - 128.0f;
-        const float y = static_cast<float>(b[i]) - 128.0f;
-        const float l = left[i] + x * al;
-        const float r = right[i] + x * ar;
-        left[i] = l + y * bl;
-        right[i] = r + y * br;
-    }
-}
-
 // One voice's share of a block.
 struct Share {
     const std::uint8_t* samples = nullptr;
     float gainLeft = 0, gainRight = 0;
 };
+
+// Four voices in one pass over the accumulators: a quarter of the loads and stores of single
+// passes, and the same additions in the same order.
+RKV_VECTOR_CLONES void addVoiceQuad(const Share* v, float* left, float* right, std::size_t n) {
+    const std::uint8_t *a = v[0].samples, *b = v[1].samples, *c = v[2].samples, *d = v[3].samples;
+    const float al = v[0].gainLeft, bl = v[1].gainLeft, cl = v[2].gainLeft, dl = v[3].gainLeft;
+    const float ar = v[0].gainRight, br = v[1].gainRight, cr = v[2].gainRight, dr = v[3].gainRight;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float w = static_cast<float>(a[i]) - 128.0f;
+        const float x = static_cast<float>(b[i]) - 128.0f;
+        const float y = static_cast<float>(c[i]) - 128.0f;
+        const float z = static_cast<float>(d[i]) - 128.0f;
+        float l = left[i] + w * al;
+        float r = right[i] + w * ar;
+        l = l + x * bl;
+        r = r + x * br;
+        l = l + y * cl;
+        r = r + y * cr;
+        left[i] = l + z * dl;
+        right[i] = r + z * dr;
+    }
+}
 
 void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
     float left[BLOCK];
@@ -61,13 +68,15 @@ void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
 
-    // Voices are added in slot order. Two neighbours in that order that both sound for the whole
-    // block go in one pass; a voice that starts the pair waits in `pending`.
-    Share pending;
+    // Voices are added in slot order. Neighbours in that order that sound for the whole block
+    // are gathered and added four at a time; a voice that ends inside the block first flushes
+    // the ones gathered before it.
+    Share group[4];
+    std::size_t grouped = 0;
     auto flush = [&] {
-        if (pending.samples)
-            addVoice(pending.samples, pending.gainLeft, pending.gainRight, left, right, frames);
-        pending = Share{};
+        for (std::size_t g = 0; g < grouped; ++g)
+            addVoice(group[g].samples, group[g].gainLeft, group[g].gainRight, left, right, frames);
+        grouped = 0;
     };
     for (Voice& v : bank.voices) {
         if (!v.playing) continue;
@@ -77,12 +86,12 @@ void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
             if (n < frames) {
                 flush();
                 addVoice(share.samples, share.gainLeft, share.gainRight, left, right, n);
-            } else if (pending.samples) {
-                addVoicePair(pending.samples, pending.gainLeft, pending.gainRight, share.samples,
-                             share.gainLeft, share.gainRight, left, right, frames);
-                pending = Share{};
             } else {
-                pending = share;
+                group[grouped++] = share;
+                if (grouped == 4) {
+                    addVoiceQuad(group, left, right, frames);
+                    grouped = 0;
+                }
             }
         }
         v.index += static_cast<std::uint32_t>(n);
