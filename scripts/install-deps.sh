@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libsdl2-dev
+  qt6-base-dev libsdl2-dev libx11-dev
   libcli11-dev nlohmann-json3-dev libsndfile1-dev libsoxr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps imagemagick sox libsox-fmt-all

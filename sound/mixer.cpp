@@ -21,8 +21,13 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 // has them. Every frame is the sum of its voices' contributions added one by one in slot order,
 // with no fused multiply-add (the engine is built with -ffp-contract=off): the result does not
 // depend on the vector width, on how the frames are cut into blocks, or on the CPU.
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer is not yet running when clone resolvers run at load time.
+#define RKV_VECTOR_CLONES
+#else
 #define RKV_VECTOR_CLONES                                                                          \
     __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 
 // Adds n samples of one voice into the accumulators.
 RKV_VECTOR_CLONES void addVoice(const std::uint8_t* s, float gl, float gr, float* left,
