@@ -1,0 +1,46 @@
+// Sends the mixer's frames to the default sound device through SDL's audio subsystem.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sound/voice_bank.hpp"
+
+namespace rkv {
+
+class SdlOutput final : public SoundDevice {
+  public:
+    // Frames the device asks for per callback.
+    static constexpr int BUFFER_FRAMES = 256;
+
+    // A device started paused writes silence and runs no ticks until resume().
+    explicit SdlOutput(bool startPaused = false);
+    ~SdlOutput() override;
+    SdlOutput(const SdlOutput&) = delete;
+    SdlOutput& operator=(const SdlOutput&) = delete;
+
+    // Opens the default device at 22050 Hz, stereo, 16-bit; false when no device opens.
+    bool start(VoiceBank& bank) override;
+    // Closes the device; when it returns the callback is not running and will not run again.
+    void stop() override;
+    // Unpauses a device started paused.
+    void resume();
+    // Why the last start failed; empty when it did not.
+    std::string error() const { return error_; }
+
+  private:
+    static void callback(void* self, std::uint8_t* stream, int bytes);
+
+    bool startPaused_;
+    bool subsystemUp_ = false;
+    std::uint32_t device_ = 0; // SDL_AudioDeviceID; 0 = none
+    VoiceBank* bank_ = nullptr;
+    std::unique_ptr<float[]>
+        mixBuffer_;             // stereo floats, owned here so the callback never allocates
+    std::size_t mixFrames_ = 0; // capacity of mixBuffer_ in frames
+    std::string error_;
+};
+
+} // namespace rkv
