@@ -1,0 +1,102 @@
+#include "app/song_dialogs.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QWidget>
+#include <cstdio>
+
+#include "sequencer/transport.hpp"
+#include "song/song.hpp"
+
+namespace rkv {
+
+namespace {
+
+// The engine reads files through the C library, so test them the same way, with the same bytes
+// for the name.
+std::FILE* openForReading(const QString& path) {
+    return std::fopen(QFile::encodeName(path).constData(), "rb");
+}
+
+} // namespace
+
+std::unique_ptr<QFileDialog> makeSongFileDialog(QWidget* owner) {
+    auto dialog = std::make_unique<QFileDialog>(owner);
+    dialog->setWindowTitle(DIALOG_TITLE);
+    // Our own widget dialog everywhere: a platform dialog might show the patterns after the
+    // filter names or ignore the starting name.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // A typed name of a missing file is returned too; the test open catches it.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({SONG_FILTER, ALL_FILES_FILTER});
+    dialog->selectNameFilter(SONG_FILTER);
+    dialog->setDefaultSuffix(DEFAULT_SUFFIX);
+    dialog->setDirectory(QDir::currentPath());
+    dialog->selectFile(INITIAL_FILE_NAME);
+    return dialog;
+}
+
+std::unique_ptr<QMessageBox> makeInvalidFileBox(QWidget* owner) {
+    return std::make_unique<QMessageBox>(QMessageBox::NoIcon, INVALID_FILE_CAPTION,
+                                         INVALID_FILE_TEXT, QMessageBox::Ok, owner);
+}
+
+bool QtSongDialogs::chooseSongFile(QString& path) {
+    const std::unique_ptr<QFileDialog> dialog = makeSongFileDialog(owner_);
+    if (dialog->exec() != QDialog::Accepted) return false;
+    const QStringList files = dialog->selectedFiles();
+    if (files.isEmpty()) return false;
+    path = files.first();
+    return true;
+}
+
+void QtSongDialogs::showInvalidFile() {
+    makeInvalidFileBox(owner_)->exec();
+}
+
+int openSongDialog(SongDialogs& dialogs, QWidget* window, QString& path) {
+    path = INITIAL_FILE_NAME;
+    if (!dialogs.chooseSongFile(path)) return 0;
+    if (window) window->update();
+    std::FILE* file = openForReading(path);
+    if (!file) return 2;
+    std::fclose(file);
+    return 1;
+}
+
+int checkSongMagic(SongDialogs& dialogs, const QString& path) {
+    std::FILE* file = openForReading(path);
+    if (!file) return 0;
+    std::uint8_t head[4] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (hasSongMagic(std::span<const std::uint8_t>(head, got))) return 1;
+    dialogs.showInvalidFile();
+    return 0;
+}
+
+int loadSongInteractive(Player& player, SongDialogs& dialogs, QWidget* window) {
+    QString path;
+    switch (openSongDialog(dialogs, window, path)) {
+    case 0:
+        return 0;
+    case 2:
+        return 1;
+    default:
+        break;
+    }
+    if (!checkSongMagic(dialogs, path)) return 0;
+    LoadOutcome outcome;
+    transportCommand(player, TRANSPORT_LOAD, QFile::encodeName(path).constData(), &outcome);
+    if (outcome.status == LoadStatus::Refused) {
+        dialogs.showInvalidFile();
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace rkv

@@ -1,0 +1,70 @@
+#include "app/startup.hpp"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QWindow>
+#include <memory>
+
+#include "app/artwork.hpp"
+#include "app/player_window.hpp"
+#include "app/song_dialogs.hpp"
+#include "audio/paced_output.hpp"
+#include "audio/sdl_output.hpp"
+#include "resources/builtin_resources.hpp"
+#include "sequencer/player.hpp"
+#include "sound/drum_kit.hpp"
+
+namespace rkv {
+
+void prepareQtApplication() {
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::Round);
+}
+
+void showAndPaint(QWidget& window) {
+    window.show();
+    // The window system maps the window asynchronously; a paint before that reaches no screen.
+    QElapsedTimer waited;
+    waited.start();
+    while (!(window.windowHandle() && window.windowHandle()->isExposed()) &&
+           waited.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    window.repaint();
+    QCoreApplication::processEvents();
+}
+
+int runPlayer() {
+    const ResourceTable& resources = builtinResources();
+    const QImage picture = titlePicture(resources);
+
+    auto player = std::make_unique<Player>();
+    player->resources = resources;
+
+    QtSongDialogs dialogs;
+    PlayerWindow window(*player, dialogs, picture);
+    dialogs.setOwner(&window);
+    window.setWindowIcon(windowIcon(resources));
+    window.move(32, 32);
+    QObject::connect(&window, &PlayerWindow::closed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    showAndPaint(window);
+
+    // Without a device the voices cannot be created and the player stays silent, but a paced
+    // thread of our own still keeps the clock, so play and stop behave the same.
+    SdlOutput device;
+    PacedSilentOutput paced;
+    if (!initSoundDevice(player->bank, &device)) paced.start(player->bank);
+    loadDrumKit(player->bank, player->state, player->resources);
+
+    const int code = QApplication::exec();
+
+    // The output threads read the bank: end them before the player goes away.
+    device.stop();
+    paced.stop();
+    return code;
+}
+
+} // namespace rkv

@@ -1,0 +1,93 @@
+// Shared pieces of the player's Qt tests: a player with a device that lets voices exist, song
+// files in a temporary folder, and dialogs the test answers itself.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "app/song_dialogs.hpp"
+#include "app/test_song.hpp"
+#include "resources/builtin_resources.hpp"
+#include "sequencer/player.hpp"
+#include "sequencer/transport.hpp"
+#include "sound/drum_kit.hpp"
+#include "sound/voice_bank.hpp"
+
+// Readable QStrings in GoogleTest's failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace rkvtest {
+
+// Voices can be created, but nothing mixes: no tick ever moves the position behind a test's back.
+class OfflineDevice final : public rkv::SoundDevice {
+  public:
+    bool start(rkv::VoiceBank&) override { return true; }
+    void stop() override {}
+};
+
+// Answers the song dialog with a fixed path (or cancels) and counts the messages shown.
+class FakeDialogs final : public rkv::SongDialogs {
+  public:
+    std::optional<QString> answer; // empty: the user cancels
+    int asked = 0;
+    int warned = 0;
+    QString offered; // what the name box held when the dialog opened
+
+    bool chooseSongFile(QString& path) override {
+        ++asked;
+        offered = path;
+        if (!answer) return false;
+        path = *answer;
+        return true;
+    }
+    void showInvalidFile() override { ++warned; }
+};
+
+class PlayerFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        player = std::make_unique<rkv::Player>();
+        player->resources = rkv::builtinResources();
+        ASSERT_EQ(rkv::initSoundDevice(player->bank, &device), 1);
+        rkv::loadDrumKit(player->bank, player->state, player->resources);
+    }
+
+    QString writeSong(const QString& name, const std::vector<std::uint8_t>& bytes) {
+        const QString path = folder.filePath(name);
+        EXPECT_TRUE(writeFile(QFile::encodeName(path).toStdString(), bytes));
+        return path;
+    }
+
+    // Loads a song straight through the load command, as if a dialog had chosen it.
+    void loadDirectly(const QString& path) {
+        rkv::LoadOutcome outcome;
+        rkv::transportCommand(*player, rkv::TRANSPORT_LOAD, QFile::encodeName(path).constData(),
+                              &outcome);
+        ASSERT_EQ(outcome.status, rkv::LoadStatus::Loaded) << outcome.reason;
+    }
+
+    bool clockRunning() const {
+        const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
+        return player->bank.timer.running;
+    }
+    std::uint32_t clockPeriod() const {
+        const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
+        return player->bank.timer.periodMs;
+    }
+
+    QTemporaryDir folder;
+    OfflineDevice device;
+    std::unique_ptr<rkv::Player> player;
+    FakeDialogs dialogs;
+};
+
+} // namespace rkvtest

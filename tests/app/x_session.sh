@@ -1,0 +1,128 @@
+# Shared by the scripts that drive the real player under a private X server (sourced, not run).
+# Needs: Xvfb, xdotool; the callers add what else they use.
+
+# Exit code CTest reads as "skipped".
+readonly SKIP=77
+
+require_commands() {
+    local c
+    for c in "$@"; do
+        if ! command -v "$c" >/dev/null 2>&1; then
+            echo "SKIP: '$c' is not installed (Debian packages xvfb, xdotool, x11-apps, imagemagick, sox)"
+            exit "$SKIP"
+        fi
+    done
+}
+
+# In sanitizer builds, leaks inside system libraries are not ours to report (CTest's caller may
+# already point at the same list).
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/lsan.supp}
+
+WORK=$(mktemp -d)
+XVFB_PID=
+APP_PID=
+
+cleanup() {
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    wait 2>/dev/null
+    if [ -n "${KEEP_WORK:-}" ]; then echo "work folder kept: $WORK"; else rm -rf "$WORK"; fi
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    if [ -n "${KEEP_WORK:-}" ] && [ -n "${DISPLAY:-}" ]; then
+        xwd -root -silent >"$WORK/failed.xwd" 2>/dev/null && echo "screen: $WORK/failed.xwd"
+    fi
+    [ -f "$WORK/player.log" ] && sed 's/^/  player: /' "$WORK/player.log"
+    exit 1
+}
+
+# A private X server on a display number it picks itself (-displayfd), so parallel runs never
+# collide. -noreset: without it a connection now and then fails while the server resets.
+start_x() {
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$WORK/display" \
+        >"$WORK/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -s "$WORK/display" ] && break
+        sleep 0.05
+    done
+    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+    export DISPLAY=":$(head -1 "$WORK/display")"
+    for i in $(seq 100); do
+        xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    fail "cannot reach X display $DISPLAY"
+}
+
+# Waits for a visible window whose name matches the regular expression; prints the last match.
+wait_window() {
+    local name=$1 seconds=${2:-15} id i
+    for i in $(seq $((seconds * 20))); do
+        id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | tail -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+
+# Waits until window $2 (named like $1) is no longer visible.
+wait_window_gone() {
+    local name=$1 id=$2 i
+    for i in $(seq 200); do
+        xdotool search --onlyvisible --name "$name" 2>/dev/null | grep -qx "$id" || return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Starts the player in folder $1 with the rest as environment settings, and the words of
+# PLAYER_ARGS (if set) as its command line; sets APP_PID and WID.
+start_player() {
+    local folder=$1
+    shift
+    (cd "$folder" && exec env "$@" "$PLAYER" ${PLAYER_ARGS:-} >"$WORK/player.log" 2>&1) &
+    APP_PID=$!
+    WID=$(wait_window '^TuvimoPlayer2$') || fail "the player window did not appear"
+}
+
+click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
+
+# The load button, then the path typed into the dialog's name box, then Return.
+load_through_dialog() {
+    local path=$1 dialog
+    click 170 66
+    dialog=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
+    # Mapped is not yet ready for keys: give the dialog a moment to take the focus itself.
+    sleep 0.5
+    xdotool windowfocus --sync "$dialog"
+    xdotool key ctrl+a
+    xdotool type --delay 2 "$path"
+    xdotool key Return
+    DIALOG=$dialog
+}
+
+# Closes the window the way a window manager's close button does and waits for the exit code.
+close_player() {
+    "$X11_CLOSE" "$WID" || fail "could not send the close request"
+    local i
+    for i in $(seq 200); do
+        kill -0 "$APP_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$APP_PID" 2>/dev/null && fail "the player did not exit after its window was closed"
+    local code=0
+    wait "$APP_PID" || code=$?
+    APP_PID=
+    return "$code"
+}
+
+# CPU time (user + system) of a process, in clock ticks.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# Time its threads spent on a CPU, in nanoseconds (finer than the ticks above, for the report).
+cpu_nanoseconds() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s + 0 }'; }
