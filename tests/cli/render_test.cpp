@@ -13,6 +13,7 @@
 #include "cli/audio_writer.hpp"
 #include "cli/session.hpp"
 #include "cli/song_timing.hpp"
+#include "engine_player.hpp"
 #include "resources/builtin_resources.hpp"
 #include "sequencer/transport.hpp"
 #include "song_bytes.hpp"
@@ -41,17 +42,9 @@ int runRkv(const std::string& args) {
 // convert to 16 bits as the sound device gets them.
 std::vector<std::int16_t> engineRender(const std::string& path, std::uint64_t frames,
                                        std::uint64_t stopFrame) {
-    auto player = std::make_unique<Player>();
-    OfflineDevice device;
-    initSoundDevice(player->bank, &device);
-    player->resources = builtinResources();
-    loadDrumKit(player->bank, player->state, player->resources);
-    LoadOutcome outcome;
-    transportCommand(*player, TRANSPORT_LOAD, path.c_str(), &outcome);
-    EXPECT_EQ(outcome.status, LoadStatus::Loaded);
+    auto player = rkvtest::loadedPlayer(path);
     playFromNextFrame(*player);
-    // Mixed in the device's 256-frame calls from frame 0 (the mixer's sums depend slightly on
-    // the calls), split at the stop frame.
+    // Mixed in the device's 256-frame calls from frame 0, split at the stop frame.
     std::vector<float> mixed(2 * frames);
     for (std::uint64_t done = 0; done < frames;) {
         std::uint64_t n = std::min<std::uint64_t>(256 - done % 256, frames - done);

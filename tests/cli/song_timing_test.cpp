@@ -8,6 +8,7 @@
 
 #include "cli/session.hpp"
 #include "cli/song_timing.hpp"
+#include "engine_player.hpp"
 #include "resources/builtin_resources.hpp"
 #include "sequencer/transport.hpp"
 #include "song_bytes.hpp"
@@ -24,18 +25,7 @@ std::string tempSong(const rkvtest::SongFields& fields, const std::string& name)
     return path;
 }
 
-// A player started by hand with the engine's own operations, independent of the tool's setup.
-std::unique_ptr<Player> loadedPlayer(const std::string& path) {
-    auto player = std::make_unique<Player>();
-    OfflineDevice device;
-    initSoundDevice(player->bank, &device);
-    player->resources = builtinResources();
-    loadDrumKit(player->bank, player->state, player->resources);
-    LoadOutcome outcome;
-    transportCommand(*player, TRANSPORT_LOAD, path.c_str(), &outcome);
-    EXPECT_EQ(outcome.status, LoadStatus::Loaded) << outcome.reason;
-    return player;
-}
+using rkvtest::loadedPlayer;
 
 void mixTo(Player& player, std::uint64_t frame) {
     float buffer[2 * 512];

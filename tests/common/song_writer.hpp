@@ -1,0 +1,80 @@
+// Song files for tests, written byte by byte in the file layout, with any values, odd ones too.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace rkv::test {
+
+inline void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    if (b.size() < at + 4) b.resize(at + 4);
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct InstrumentSpec {
+    std::uint8_t octave = 0;
+    std::uint32_t noteLength = 64;
+    std::int32_t volume = 300;
+    std::int8_t wave[256] = {};
+    std::int8_t envelope[64] = {};
+};
+
+struct SongSpec {
+    std::uint32_t stepTime = 100;
+    std::int32_t loopStart = 0;
+    std::int32_t loopEnd = 0;
+    std::int32_t stepCount = 0;
+    InstrumentSpec instruments[3];
+    std::int32_t drumVolume = 300;
+    std::vector<std::uint32_t> tracks[4]; // each padded with zeros to stepCount
+};
+
+inline std::vector<std::uint8_t> songBytes(const SongSpec& s) {
+    std::vector<std::uint8_t> b(1048, 0); // the header
+    b[0] = 'R', b[1] = 'K', b[2] = 'V';
+    putU32(b, 8, s.stepTime);
+    putU32(b, 12, static_cast<std::uint32_t>(s.loopStart));
+    putU32(b, 16, static_cast<std::uint32_t>(s.loopEnd));
+    putU32(b, 20, static_cast<std::uint32_t>(s.stepCount));
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::size_t base = 24 + 340 * k;
+        const InstrumentSpec& in = s.instruments[k];
+        b[base] = in.octave;
+        putU32(b, base + 4, in.noteLength);
+        putU32(b, base + 8, static_cast<std::uint32_t>(in.volume));
+        std::memcpy(&b[base + 20], in.wave, 256);
+        std::memcpy(&b[base + 276], in.envelope, 64);
+    }
+    putU32(b, 1044, static_cast<std::uint32_t>(s.drumVolume));
+    for (const auto& track : s.tracks)
+        for (std::int32_t i = 0; i < s.stepCount; ++i)
+            putU32(b, b.size(),
+                   static_cast<std::size_t>(i) < track.size() ? track[static_cast<std::size_t>(i)]
+                                                              : 0);
+    return b;
+}
+
+inline bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+inline std::vector<std::uint8_t> readFile(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    std::uint8_t buf[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
+    std::fclose(f);
+    return bytes;
+}
+
+} // namespace rkv::test
