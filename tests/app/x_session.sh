@@ -98,10 +98,14 @@ load_through_dialog() {
     click 170 66
     dialog=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
     # Mapped is not yet ready for keys: give the dialog a moment to take the focus itself.
-    sleep 0.5
+    # A slow (sanitizer) build needs time to settle focus on the name box; keys typed before
+    # then go to the file list and Return opens whatever is in the box.
+    sleep 1.5
     xdotool windowfocus --sync "$dialog"
+    sleep 0.2
     xdotool key ctrl+a
-    xdotool type --delay 2 "$path"
+    xdotool type --delay 10 "$path"
+    sleep 0.3
     xdotool key Return
     DIALOG=$dialog
 }
