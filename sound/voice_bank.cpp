@@ -106,6 +106,7 @@ void restartVoice(VoiceBank& bank, int slot) {
     if (!v.exists) return;
     v.index = 0;
     v.playing = true;
+    v.restartedAt = ++bank.changes;
 }
 
 bool setVoiceVolumeHundredths(VoiceBank& bank, int slot, std::int32_t hundredths) {
@@ -124,6 +125,7 @@ bool setVoicePanHundredths(VoiceBank& bank, int slot, std::int32_t hundredths) {
     Voice& v = bank.voices[slot];
     if (!v.exists) return false;
     v.pan = hundredths;
+    v.pannedAt = ++bank.changes;
     updateGains(v);
     return true;
 }

@@ -45,6 +45,10 @@ struct Voice {
     std::int32_t pan = 0;
     float gainLeft = 1.0f; // per 8-bit step, i.e. linear gain / 128
     float gainRight = 1.0f;
+    // When the voice was last restarted and last panned, in the bank's count of voice changes:
+    // the order of calls within one tick leaves no other trace in the mixed frames.
+    std::uint64_t restartedAt = 0;
+    std::uint64_t pannedAt = 0;
 };
 
 using FrameTimerCallback = void (*)(void* context);
@@ -72,6 +76,7 @@ struct VoiceBank {
     std::array<std::unique_ptr<std::uint8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
     std::uint64_t reservedBytes = 0; // all voices together, against MAX_BANK_BYTES
     std::uint64_t frame = 0;         // frames mixed so far
+    std::uint64_t changes = 0;       // restarts and pan changes so far
     FrameTimer timer;
 };
 

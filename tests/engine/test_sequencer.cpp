@@ -173,6 +173,27 @@ TEST_F(Seq, PanCodesApplyToTheWholeTrackAndPersist) {
     EXPECT_EQ(player.bank.voices[430].pan, 0); // code 4: centre
 }
 
+TEST_F(Seq, WithinATickEachTrackIsPannedBeforeItsNotesStart) {
+    SongSpec s = countingSong(2, 0, 2);
+    s.tracks[0] = {0x02000001, 0x06000001};
+    s.tracks[1] = {0x03000800, 0};
+    load(s);
+    transportCommand(player, TRANSPORT_PLAY);
+    for (int step = 0; step < 2; ++step) {
+        sequencerTick(player);
+        const Voice& v = player.bank.voices[400];
+        EXPECT_LT(v.pannedAt, v.restartedAt) << step;
+        // Every pan of the track comes before its first note.
+        for (int i = 0; i < 24; ++i)
+            EXPECT_LT(player.bank.voices[400 + i].pannedAt, v.restartedAt) << step << " " << i;
+        if (step == 0) {
+            // Track 0 is done before track 1 begins.
+            EXPECT_LT(v.restartedAt, player.bank.voices[424].pannedAt);
+            EXPECT_LT(player.bank.voices[424].pannedAt, player.bank.voices[435].restartedAt);
+        }
+    }
+}
+
 TEST_F(Seq, NotesOfAStepSoundAtThatStepsPanFromTheTickFrame) {
     SongSpec s = countingSong(2, 0, 2);
     s.stepTime = 20; // 441 frames
