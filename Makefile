@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: run test deps build test-normal test-asan test-tsan bench clean
+.PHONY: run test deps build test-normal test-asan test-tsan bench clean windows test-windows
 
 run: deps build
 	cd demo && ../$(BUILD)/app/tuvimoplayer2
@@ -16,7 +16,7 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-normal test-asan test-tsan
+test: deps test-normal test-asan test-tsan test-windows
 
 test-normal:
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRKV_WERROR=ON
@@ -39,6 +39,15 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R Concurrency
 
+# The Windows programs, cross-built with MinGW-w64; their tests run under Wine.
+windows:
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DRKV_WERROR=ON -DRKV_BUILD_BENCH=OFF
+	cmake --build build-win -j $(JOBS)
+
+test-windows: windows
+	./scripts/wine-env.sh build-win ctest --test-dir build-win --output-on-failure
+
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target engine_bench rkv
@@ -46,4 +55,4 @@ bench:
 	./bench/render_speed.sh build-bench/cli/rkv
 
 clean:
-	rm -rf $(BUILD) build-test build-asan build-tsan build-bench
+	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win

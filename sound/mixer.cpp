@@ -24,6 +24,10 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer is not yet running when clone resolvers run at load time.
 #define RKV_VECTOR_CLONES
+#elif defined(_WIN32)
+// Windows has no ifunc to pick a clone at load time, and GCC spills AVX registers to stack slots
+// that 64-bit Windows does not align: one baseline build there, the same frames.
+#define RKV_VECTOR_CLONES
 #else
 #define RKV_VECTOR_CLONES                                                                          \
     __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))

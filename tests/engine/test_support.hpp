@@ -29,9 +29,11 @@ class TempFile {
   public:
     explicit TempFile(const std::vector<std::uint8_t>& bytes) {
         static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("rkv-engine-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
-                 ".rkv");
+        // Kept narrow: the loader takes a char path, and a Windows path's c_str() is wide.
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("rkv-engine-test-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(counter++) + ".rkv"))
+                    .string();
         std::ofstream(path_, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
@@ -42,7 +44,7 @@ class TempFile {
     const char* path() const { return path_.c_str(); }
 
   private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
 // One drum resource in the fixed layout, with n samples of the given value.

@@ -1,0 +1,60 @@
+// Sends the mixer's frames to the default Windows sound device through waveOut, from a thread of
+// our own. With no device it keeps the frame clock going on the same thread, paced in real time.
+// While playback is stopped and no voice sounds it feeds nothing and waits, so the idle player
+// costs nothing; the frame clock pauses with it, which no one can hear.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "sound/play_state.hpp"
+#include "sound/voice_bank.hpp"
+
+struct wavehdr_tag;
+
+namespace rkv {
+
+class WaveOutOutput final : public SoundDevice {
+  public:
+    static constexpr std::size_t BUFFER_FRAMES = 512;
+    static constexpr std::size_t BUFFERS = 4;
+
+    // `state` tells when playback is stopped; without it the output never pauses.
+    explicit WaveOutOutput(const PlayState* state = nullptr);
+    ~WaveOutOutput() override;
+    WaveOutOutput(const WaveOutOutput&) = delete;
+    WaveOutOutput& operator=(const WaveOutOutput&) = delete;
+
+    // Opens the default device at 22050 Hz, stereo, 16-bit; false when no device opens.
+    bool start(VoiceBank& bank) override;
+    // No device: mix in real time and discard the frames. Always succeeds.
+    void startSilent(VoiceBank& bank);
+    // Ends and joins the thread; when it returns no mixing runs or will start.
+    void stop() override;
+    // Call after a command that may start sound: a paused output resumes.
+    void wake();
+
+    bool deviceOpen() const { return device_ != nullptr; }
+
+  private:
+    void launch(VoiceBank& bank);
+    void run();
+    bool idle() const;
+    void fill(std::size_t index);
+
+    const PlayState* state_;
+    VoiceBank* bank_ = nullptr;
+    void* device_ = nullptr; // HWAVEOUT
+    void* done_ = nullptr;   // event: a buffer came back from the device
+    void* wakeup_ = nullptr; // event: wake() or stop()
+    std::unique_ptr<wavehdr_tag[]> headers_;
+    std::unique_ptr<std::int16_t[]> pcm_;
+    std::unique_ptr<float[]> mix_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+} // namespace rkv
