@@ -205,7 +205,7 @@ int WINAPI WinMain(HINSTANCE self, HINSTANCE, LPSTR, int show) {
     instance = self;
     auto owned = std::make_unique<Player>();
     player = owned.get();
-    WaveOutOutput device(&player->state);
+    WaveOutOutput device(false, &player->state);
     output = &device;
     WaveResources drums;
     player->resources = waveResources(drums);

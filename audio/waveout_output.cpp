@@ -17,7 +17,8 @@ HWAVEOUT deviceOf(void* device) {
 
 } // namespace
 
-WaveOutOutput::WaveOutOutput(const PlayState* state) : state_(state) {}
+WaveOutOutput::WaveOutOutput(bool startPaused, const PlayState* state)
+    : paused_(startPaused), state_(state) {}
 
 WaveOutOutput::~WaveOutOutput() {
     stop();
@@ -34,8 +35,13 @@ bool WaveOutOutput::start(VoiceBank& bank) {
     format.nAvgBytesPerSec = SAMPLE_RATE * 4;
     done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(done_), 0,
-                    CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    const MMRESULT opened = waveOutOpen(&device, WAVE_MAPPER, &format,
+                                        reinterpret_cast<DWORD_PTR>(done_), 0, CALLBACK_EVENT);
+    error_.clear();
+    if (opened != MMSYSERR_NOERROR) {
+        char text[MAXERRORLENGTH] = {};
+        waveOutGetErrorTextA(opened, text, sizeof text);
+        error_ = text;
         CloseHandle(done_);
         done_ = nullptr;
         return false;
@@ -91,7 +97,13 @@ void WaveOutOutput::wake() {
     if (wakeup_) SetEvent(wakeup_);
 }
 
+void WaveOutOutput::resume() {
+    paused_ = false;
+    wake();
+}
+
 bool WaveOutOutput::idle() const {
+    if (paused_) return true;
     if (!state_ || state_->playing.load()) return false;
     const std::lock_guard<std::recursive_mutex> guard(bank_->lock);
     for (const Voice& v : bank_->voices)

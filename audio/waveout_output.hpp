@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "sound/play_state.hpp"
@@ -19,11 +20,13 @@ namespace rkv {
 
 class WaveOutOutput final : public SoundDevice {
   public:
-    static constexpr std::size_t BUFFER_FRAMES = 512;
-    static constexpr std::size_t BUFFERS = 4;
+    // Frames per buffer, and buffers queued: about 93 ms ahead of the speaker.
+    static constexpr std::size_t BUFFER_FRAMES = 256;
+    static constexpr std::size_t BUFFERS = 8;
 
-    // `state` tells when playback is stopped; without it the output never pauses.
-    explicit WaveOutOutput(const PlayState* state = nullptr);
+    // Started paused, it mixes nothing and runs no ticks until resume(). `state` tells when
+    // playback is stopped; without it the output never pauses by itself.
+    explicit WaveOutOutput(bool startPaused = false, const PlayState* state = nullptr);
     ~WaveOutOutput() override;
     WaveOutOutput(const WaveOutOutput&) = delete;
     WaveOutOutput& operator=(const WaveOutOutput&) = delete;
@@ -34,8 +37,12 @@ class WaveOutOutput final : public SoundDevice {
     void startSilent(VoiceBank& bank);
     // Ends and joins the thread; when it returns no mixing runs or will start.
     void stop() override;
-    // Call after a command that may start sound: a paused output resumes.
+    // Call after a command that may start sound: an idle output resumes.
     void wake();
+    // Unpauses an output started paused.
+    void resume();
+    // Why the last start failed; empty when it did not.
+    std::string error() const { return error_; }
 
     bool deviceOpen() const { return device_ != nullptr; }
 
@@ -45,7 +52,9 @@ class WaveOutOutput final : public SoundDevice {
     bool idle() const;
     void fill(std::size_t index);
 
+    std::atomic<bool> paused_;
     const PlayState* state_;
+    std::string error_;
     VoiceBank* bank_ = nullptr;
     void* device_ = nullptr; // HWAVEOUT
     void* done_ = nullptr;   // event: a buffer came back from the device

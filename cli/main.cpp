@@ -1,6 +1,10 @@
 // rkv: the command-line face of the player: describe, render and play .rkv songs.
 #include <CLI/CLI.hpp>
 #include <csignal>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -32,8 +36,13 @@ std::string oneLine(std::string text) {
 
 int main(int argc, char** argv) {
     using namespace rkv::cli;
+#ifdef _WIN32
+    // The WAV that `-o -` writes is binary: no newline translation.
+    _setmode(_fileno(stdout), _O_BINARY);
+#else
     // A closed pipe on standard output is reported as a write error, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     CLI::App app{"rkv: describe, render and play .rkv step-sequenced songs.", "rkv"};
     app.footer(EXIT_CODES);

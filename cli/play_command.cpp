@@ -7,7 +7,11 @@
 #include <thread>
 #include <unistd.h>
 
+#ifdef _WIN32
+#include "audio/waveout_output.hpp"
+#else
 #include "audio/sdl_output.hpp"
+#endif
 #include "cli/commands.hpp"
 #include "cli/session.hpp"
 #include "cli/song_timing.hpp"
@@ -15,6 +19,14 @@
 namespace rkv::cli {
 
 namespace {
+
+#ifdef _WIN32
+using DeviceOutput = WaveOutOutput;
+constexpr const char* NULL_DEVICE = "NUL";
+#else
+using DeviceOutput = SdlOutput;
+constexpr const char* NULL_DEVICE = "/dev/null";
+#endif
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -25,6 +37,22 @@ void onSignal(int) {
 // Ctrl-C and a polite kill end playback through the normal path; restored on the way out.
 class SignalGuard {
   public:
+#ifdef _WIN32
+    // Ctrl-C and Ctrl-Break arrive as SIGINT and SIGBREAK through the C runtime.
+    SignalGuard() {
+        interrupted = 0;
+        oldInt_ = std::signal(SIGINT, &onSignal);
+        oldBreak_ = std::signal(SIGBREAK, &onSignal);
+    }
+    ~SignalGuard() {
+        std::signal(SIGINT, oldInt_);
+        std::signal(SIGBREAK, oldBreak_);
+    }
+
+  private:
+    void (*oldInt_)(int) = nullptr;
+    void (*oldBreak_)(int) = nullptr;
+#else
     SignalGuard() {
         interrupted = 0;
         struct sigaction action {};
@@ -43,6 +71,7 @@ class SignalGuard {
   private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+#endif
 };
 
 // Opens the device with standard error silenced: sound libraries print their own diagnostics
@@ -53,7 +82,7 @@ class QuietStart final : public SoundDevice {
     bool start(VoiceBank& bank) override {
         std::fflush(stderr);
         const int saved = ::dup(STDERR_FILENO);
-        const int null = ::open("/dev/null", O_WRONLY);
+        const int null = ::open(NULL_DEVICE, O_WRONLY);
         if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
         if (null >= 0) ::close(null);
         const bool ok = device_.start(bank);
@@ -119,7 +148,7 @@ int runPlay(const PlayOptions& options) {
     // The device opens paused, so nothing is mixed (and no frame counted) until the song is
     // loaded and step 0 is set to sound on the first frame: the stream matches `rkv render`.
     auto player = std::make_unique<Player>();
-    SdlOutput output(true);
+    DeviceOutput output(true);
     QuietStart quietOutput(output);
     try {
         startPlayer(*player, quietOutput, path);

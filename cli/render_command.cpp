@@ -3,7 +3,11 @@
 #include <memory>
 #include <unistd.h>
 
+#ifdef _WIN32
+#include "audio/waveout_output.hpp"
+#else
 #include "audio/sdl_output.hpp"
+#endif
 #include "cli/audio_writer.hpp"
 #include "cli/commands.hpp"
 #include "cli/session.hpp"
@@ -15,7 +19,11 @@ namespace {
 
 // The mixer's sums depend slightly on how its caller splits the stream into calls, so mix in the
 // calls the sound device makes: `rkv play` then sends the device exactly what is written here.
+#ifdef _WIN32
+constexpr std::size_t CALL_FRAMES = WaveOutOutput::BUFFER_FRAMES;
+#else
 constexpr std::size_t CALL_FRAMES = SdlOutput::BUFFER_FRAMES;
+#endif
 constexpr std::size_t CHUNK_FRAMES = 16 * CALL_FRAMES;
 
 std::uint64_t secondsToFrames(double seconds, const char* option) {

@@ -38,7 +38,11 @@ void requirePlayable(const SongFile& file) {
 BuiltinDemoFile::BuiltinDemoFile() {
     const auto bytes = findResource(builtinResources(), "DEMO", "SONG");
     if (bytes.empty()) throw CliError(EXIT_CANNOT_READ, "no demo song is built into this program");
+#ifdef _WIN32
+    const char* dir = std::getenv("TEMP");
+#else
     const char* dir = std::getenv("TMPDIR");
+#endif
     std::string name = std::string(dir && *dir ? dir : "/tmp") + "/rkv-demo-XXXXXX";
     const int fd = mkstemp(name.data());
     if (fd < 0) throw CliError(EXIT_CANNOT_WRITE, name + ": cannot write: " + std::strerror(errno));

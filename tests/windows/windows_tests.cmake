@@ -15,3 +15,24 @@ endfunction()
 
 add_subdirectory(engine)
 add_subdirectory(resources)
+
+# rkv.exe against the Linux rkv of the normal build tree, and the player end to end. Both start
+# Wine many times: run once, never in parallel with each other.
+set(RKV_LINUX_RKV ${PROJECT_SOURCE_DIR}/build-test/cli/rkv CACHE FILEPATH
+    "The Linux rkv whose renders rkv.exe must match")
+if(TARGET rkv)
+  add_test(NAME windows.rkv_render_matches_linux
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/render_matches_linux.sh
+                   $<TARGET_FILE:rkv> ${RKV_LINUX_RKV} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(windows.rkv_render_matches_linux PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
+endif()
+if(TARGET rkv AND TARGET tuvimoplayer2)
+  add_test(NAME windows.player_e2e
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e_wine.sh
+                   $<TARGET_FILE:tuvimoplayer2> $<TARGET_FILE:rkv>
+                   ${PROJECT_SOURCE_DIR}/resources/title.bmp ${PROJECT_SOURCE_DIR}/demo/orbit.rkv
+                   ${CMAKE_BINARY_DIR}/locale)
+  set_tests_properties(windows.player_e2e PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 180 RUN_SERIAL TRUE LABELS wine)
+endif()

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# tuvimoplayer2.exe under Xvfb and Wine, driven like a user would, with Japanese texts:
+#  1. the window by its title shows the TITLE picture at (2, 2);
+#  2. a file without the magic and a file the loader refuses each get the "File error!" box;
+#  3. a song loaded through the open dialog plays into a headless PulseAudio null sink, and the
+#     recording equals `rkv.exe render` sample for sample from the first played tick;
+#  4. stopped, the player itself uses at most 0.1 % of a core (the wine server's share is shown);
+#  5. WM_DELETE_WINDOW closes it with exit code 0.
+# Usage: e2e_wine.sh PLAYER_EXE RKV_EXE TITLE_BMP SONG LOCALE_DIR
+set -uo pipefail
+PLAYER_EXE=$1 RKV_EXE=$2 TITLE_BMP=$3 SONG=$4 LOCALE_DIR=$5
+source "$(dirname "$0")/../app/x_session.sh"
+require_commands Xvfb xdotool xwd wine winepath localedef pulseaudio parec pactl c++
+CONVERT=/usr/bin/convert
+
+# The close request a window manager sends, and a Japanese locale of our own.
+c++ -O1 "$(dirname "$0")/../app/x11_close.cpp" -lX11 -o "$WORK/x11_close" || fail "x11_close"
+X11_CLOSE=$WORK/x11_close
+[ -d "$LOCALE_DIR/ja_JP.UTF-8" ] || localedef -i ja_JP -f UTF-8 "$LOCALE_DIR/ja_JP.UTF-8" ||
+    fail "localedef"
+
+# A sound server of our own: a null sink at 22050 Hz, recorded from its monitor.
+export XDG_RUNTIME_DIR=$WORK/pulse
+mkdir -p "$XDG_RUNTIME_DIR"
+cat >"$WORK/pulse.pa" <<PA
+load-module module-native-protocol-unix
+load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2
+set-default-sink S
+PA
+nice -n -10 pulseaudio -n -F "$WORK/pulse.pa" --daemonize=no --exit-idle-time=-1 \
+    --disallow-exit >"$WORK/pulse.log" 2>&1 &
+PULSE_PID=$!
+for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
+nice -n -10 parec -d S.monitor --format=s16le --rate=22050 --channels=2 --raw \
+    --latency-msec=100 >"$WORK/rec.raw" &
+PAREC_PID=$!
+trap 'kill $PAREC_PID $PULSE_PID 2>/dev/null; cleanup' EXIT
+
+start_x
+cp "$SONG" "$WORK/song.rkv"
+printf 'XYZW' >"$WORK/nomagic.rkv"
+printf 'RKV' >"$WORK/refused.rkv"
+(cd "$WORK" && exec env LC_ALL=ja_JP.UTF-8 LOCPATH="$LOCALE_DIR" wine "$PLAYER_EXE" \
+    >"$WORK/player.log" 2>&1) &
+APP_PID=$!
+WID=$(wait_window '^TuvimoPlayer2$' 30) || fail "the player window did not appear"
+
+# 1. The picture, once it has been painted.
+"$CONVERT" "$TITLE_BMP" -depth 8 rgb:"$WORK/title.rgb"
+for i in $(seq 100); do
+    xwd -id "$WID" -silent | "$CONVERT" xwd:- -crop 192x80+2+2 +repage -depth 8 rgb:"$WORK/shown.rgb"
+    cmp -s "$WORK/shown.rgb" "$WORK/title.rgb" && break
+    sleep 0.05
+done
+cmp -s "$WORK/shown.rgb" "$WORK/title.rgb" || fail "the window does not show the title picture"
+echo "ok: the window shows the title picture at (2, 2)"
+
+# Load through the dialog; the dialog's name box takes the focus once it is ready for keys.
+open_file() {
+    click 170 66
+    DIALOG=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
+    for i in $(seq 100); do
+        xdotool windowfocus --sync "$DIALOG" 2>/dev/null && break
+        sleep 0.05
+    done
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$(winepath -w "$1")"
+    xdotool key Return
+    wait_window_gone '^ファイルの読み込み$' "$DIALOG" || fail "the dialog stayed open"
+}
+
+# 2. Files the player must not load.
+for bad in nomagic refused; do
+    open_file "$WORK/$bad.rkv"
+    box=$(wait_window '^File error!$') || fail "no File error! box for the $bad file"
+    xwd -id "$box" -silent | "$CONVERT" xwd:- "$WORK/$bad.png"
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key Return
+    wait_window_gone '^File error!$' "$box" || fail "the File error! box stayed open"
+done
+echo "ok: File error! for a file without the magic and for a refused file"
+
+# 3. Play about three seconds, then stop.
+open_file "$WORK/song.rkv"
+start=$(stat -c %s "$WORK/rec.raw")
+click 70 66
+for i in $(seq 200); do
+    [ $(($(stat -c %s "$WORK/rec.raw") - start)) -ge $((3 * 22050 * 4)) ] && break
+    sleep 0.05
+done
+click 120 66
+wine "$RKV_EXE" render "$(winepath -w "$WORK/song.rkv")" --seconds 5 -o - 2>/dev/null |
+    tail -c +45 >"$WORK/render.raw"
+python3 - "$WORK/rec.raw" "$WORK/render.raw" <<'PY' || fail "the sound differs from the render"
+import sys
+import numpy as np
+rec = np.fromfile(sys.argv[1], "<i2").reshape(-1, 2)
+ref = np.fromfile(sys.argv[2], "<i2").reshape(-1, 2)
+first = lambda a: int(np.flatnonzero(a.any(axis=1))[0])
+r0, f0 = first(rec), first(ref)
+# The first moments of a recording are not reliable: align on a block half a second in.
+block = ref[f0 + 11025 : f0 + 11025 + 2048].tobytes()
+at = rec.tobytes().find(block)
+assert at >= 0 and at % 4 == 0, "a block of the render is missing from the recording"
+start = at // 4 - 11025
+n = min(len(rec) - start, 2 * 22050)
+same = np.array_equal(rec[start : start + n], ref[f0 : f0 + n])
+print(f"recorded {len(rec)} frames; {n} compared from the first played tick: equal={same}")
+assert n >= 2 * 22050 and same
+PY
+echo "ok: the recording equals the render sample for sample"
+
+# 4. Idle, stopped: the player's own CPU time over five seconds.
+kill $PAREC_PID 2>/dev/null
+for i in $(seq 100); do pactl list short sink-inputs 2>/dev/null | grep -q . || break; sleep 0.05; done
+server=$(pgrep -n -f "wineserver" || true)
+p0=$(cpu_nanoseconds "$APP_PID") s0=$( [ -n "$server" ] && cpu_nanoseconds "$server" || echo 0)
+t0=$(date +%s%N)
+sleep 5 # a measurement window, not a wait for a condition
+p1=$(cpu_nanoseconds "$APP_PID") s1=$( [ -n "$server" ] && cpu_nanoseconds "$server" || echo 0)
+t1=$(date +%s%N)
+awk -v p=$((p1 - p0)) -v s=$((s1 - s0)) -v t=$((t1 - t0)) 'BEGIN {
+    printf "idle CPU: player %.3f %% of a core, wine server %.3f %%\n", 100 * p / t, 100 * s / t
+    exit !(p / t <= 0.001) }' || fail "the idle player uses more than 0.1 % of a core"
+
+# 5. Close.
+close_player
+code=$?
+[ "$code" = 0 ] || fail "exit code $code after closing the window"
+echo "ok: WM_DELETE_WINDOW closed the player with exit code 0"
