@@ -11,6 +11,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::size_t FRAMES = WaveOutOutput::BUFFER_FRAMES * WaveOutOutput::CALLS_PER_BUFFER;
+
 HWAVEOUT deviceOf(void* device) {
     return static_cast<HWAVEOUT>(device);
 }
@@ -24,8 +26,7 @@ WaveOutOutput::~WaveOutOutput() {
     stop();
 }
 
-bool WaveOutOutput::start(VoiceBank& bank) {
-    stop();
+bool WaveOutOutput::openDevice() {
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = 2;
@@ -33,41 +34,63 @@ bool WaveOutOutput::start(VoiceBank& bank) {
     format.wBitsPerSample = 16;
     format.nBlockAlign = 4;
     format.nAvgBytesPerSec = SAMPLE_RATE * 4;
-    done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HWAVEOUT device = nullptr;
     const MMRESULT opened = waveOutOpen(&device, WAVE_MAPPER, &format,
                                         reinterpret_cast<DWORD_PTR>(done_), 0, CALLBACK_EVENT);
-    error_.clear();
     if (opened != MMSYSERR_NOERROR) {
         char text[MAXERRORLENGTH] = {};
         waveOutGetErrorTextA(opened, text, sizeof text);
         error_ = text;
+        return false;
+    }
+    // Held until every buffer is queued: a device that starts on the first one can run dry
+    // before the rest arrive.
+    waveOutPause(device);
+    device_ = device;
+    for (std::size_t i = 0; i < BUFFERS; ++i) {
+        WAVEHDR& h = headers_[i];
+        h = WAVEHDR{};
+        h.lpData = reinterpret_cast<LPSTR>(pcm_.get() + 2 * FRAMES * i);
+        h.dwBufferLength = 4 * FRAMES;
+        waveOutPrepareHeader(device, &h, sizeof h);
+    }
+    return true;
+}
+
+void WaveOutOutput::closeDevice() {
+    if (!device_) return;
+    waveOutReset(deviceOf(device_));
+    for (std::size_t i = 0; i < BUFFERS; ++i)
+        waveOutUnprepareHeader(deviceOf(device_), &headers_[i], sizeof(WAVEHDR));
+    waveOutClose(deviceOf(device_));
+    device_ = nullptr;
+}
+
+bool WaveOutOutput::start(VoiceBank& bank) {
+    stop();
+    error_.clear();
+    done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    pcm_ = std::make_unique<std::int16_t[]>(2 * FRAMES * BUFFERS);
+    headers_ = std::make_unique<WAVEHDR[]>(BUFFERS);
+    if (!openDevice()) {
         CloseHandle(done_);
         done_ = nullptr;
         return false;
     }
-    device_ = device;
-    pcm_ = std::make_unique<std::int16_t[]>(2 * BUFFER_FRAMES * BUFFERS);
-    headers_ = std::make_unique<WAVEHDR[]>(BUFFERS);
-    for (std::size_t i = 0; i < BUFFERS; ++i) {
-        WAVEHDR& h = headers_[i];
-        h = WAVEHDR{};
-        h.lpData = reinterpret_cast<LPSTR>(pcm_.get() + 2 * BUFFER_FRAMES * i);
-        h.dwBufferLength = 4 * BUFFER_FRAMES;
-        waveOutPrepareHeader(device, &h, sizeof h);
-    }
+    useDevice_ = true;
     launch(bank);
     return true;
 }
 
 void WaveOutOutput::startSilent(VoiceBank& bank) {
     stop();
+    useDevice_ = false;
     launch(bank);
 }
 
 void WaveOutOutput::launch(VoiceBank& bank) {
     bank_ = &bank;
-    mix_ = std::make_unique<float[]>(2 * BUFFER_FRAMES);
+    mix_ = std::make_unique<float[]>(2 * FRAMES);
     wakeup_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     stopping_ = false;
     thread_ = std::thread(&WaveOutOutput::run, this);
@@ -79,13 +102,7 @@ void WaveOutOutput::stop() {
         SetEvent(wakeup_);
         thread_.join();
     }
-    if (device_) {
-        waveOutReset(deviceOf(device_));
-        for (std::size_t i = 0; i < BUFFERS; ++i)
-            waveOutUnprepareHeader(deviceOf(device_), &headers_[i], sizeof(WAVEHDR));
-        waveOutClose(deviceOf(device_));
-        device_ = nullptr;
-    }
+    closeDevice();
     for (void** event : {&done_, &wakeup_}) {
         if (*event) CloseHandle(*event);
         *event = nullptr;
@@ -111,11 +128,18 @@ bool WaveOutOutput::idle() const {
     return true;
 }
 
+bool WaveOutOutput::allReturned() const {
+    for (std::size_t i = 0; i < BUFFERS; ++i)
+        if (headers_[i].dwFlags & WHDR_INQUEUE) return false;
+    return true;
+}
+
 void WaveOutOutput::fill(std::size_t index) {
-    mixFrames(*bank_, mix_.get(), BUFFER_FRAMES);
+    for (std::size_t call = 0; call < CALLS_PER_BUFFER; ++call)
+        mixFrames(*bank_, mix_.get() + 2 * BUFFER_FRAMES * call, BUFFER_FRAMES);
     if (!device_) return;
     WAVEHDR& h = headers_[index];
-    floatToPcm16(mix_.get(), reinterpret_cast<std::int16_t*>(h.lpData), 2 * BUFFER_FRAMES);
+    floatToPcm16(mix_.get(), reinterpret_cast<std::int16_t*>(h.lpData), 2 * FRAMES);
     waveOutWrite(deviceOf(device_), &h, sizeof h);
 }
 
@@ -125,22 +149,40 @@ void WaveOutOutput::run() {
     // never shifts the blocks after it.
     Clock::time_point origin = Clock::now();
     std::uint64_t scheduled = 0;
+    std::size_t next = 0;
     while (!stopping_) {
+        if (useDevice_) {
+            if (idle()) {
+                // Buffers still queued play out; then the device is closed until woken, which
+                // also stops the sound system's own timers.
+                if (device_ && allReturned()) closeDevice();
+                WaitForMultipleObjects(device_ ? 2 : 1, events, FALSE, INFINITE);
+                continue;
+            }
+            if (!device_) {
+                if (!openDevice()) {
+                    useDevice_ = false; // the device went away: keep time without it
+                    continue;
+                }
+                next = 0;
+            }
+            // Refilled in the order the device gives them back, so the frames stay in order.
+            while (!stopping_ && !(headers_[next].dwFlags & WHDR_INQUEUE) && !idle()) {
+                fill(next);
+                next = (next + 1) % BUFFERS;
+            }
+            waveOutRestart(deviceOf(device_));
+            WaitForMultipleObjects(2, events, FALSE, INFINITE);
+            continue;
+        }
         if (idle()) {
-            // Buffers still queued play out; nothing new goes to the device until woken.
-            WaitForMultipleObjects(device_ ? 2 : 1, events, FALSE, INFINITE);
+            WaitForSingleObject(wakeup_, INFINITE);
             origin = Clock::now();
             scheduled = 0;
             continue;
         }
-        if (device_) {
-            for (std::size_t i = 0; i < BUFFERS && !stopping_; ++i)
-                if (!(headers_[i].dwFlags & WHDR_INQUEUE) && !idle()) fill(i);
-            WaitForMultipleObjects(2, events, FALSE, INFINITE);
-            continue;
-        }
         fill(0);
-        scheduled += BUFFER_FRAMES;
+        scheduled += FRAMES;
         const auto due =
             origin + std::chrono::nanoseconds(scheduled * 1'000'000'000ULL / SAMPLE_RATE);
         const auto now = Clock::now();

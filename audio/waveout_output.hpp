@@ -20,8 +20,10 @@ namespace rkv {
 
 class WaveOutOutput final : public SoundDevice {
   public:
-    // Frames per buffer, and buffers queued: about 93 ms ahead of the speaker.
+    // Frames per mixer call, as the SDL output makes them; a buffer holds several calls, and
+    // the queued buffers keep about 370 ms ahead of the speaker, which rides out a busy machine.
     static constexpr std::size_t BUFFER_FRAMES = 256;
+    static constexpr std::size_t CALLS_PER_BUFFER = 4;
     static constexpr std::size_t BUFFERS = 8;
 
     // Started paused, it mixes nothing and runs no ticks until resume(). `state` tells when
@@ -44,19 +46,21 @@ class WaveOutOutput final : public SoundDevice {
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
 
-    bool deviceOpen() const { return device_ != nullptr; }
-
   private:
     void launch(VoiceBank& bank);
     void run();
     bool idle() const;
+    bool allReturned() const;
+    bool openDevice();
+    void closeDevice();
     void fill(std::size_t index);
 
     std::atomic<bool> paused_;
     const PlayState* state_;
     std::string error_;
     VoiceBank* bank_ = nullptr;
-    void* device_ = nullptr; // HWAVEOUT
+    bool useDevice_ = false;
+    void* device_ = nullptr; // HWAVEOUT; closed while idle
     void* done_ = nullptr;   // event: a buffer came back from the device
     void* wakeup_ = nullptr; // event: wake() or stop()
     std::unique_ptr<wavehdr_tag[]> headers_;

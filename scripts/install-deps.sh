@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-apps imagemagick sox libsox-fmt-all
   python3 python3-numpy
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
+  pulseaudio pulseaudio-utils locales
 )
 
 missing=()
