@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <mmsystem.h>
 
 namespace rkv {
@@ -12,6 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t FRAMES = WaveOutOutput::BUFFER_FRAMES * WaveOutOutput::CALLS_PER_BUFFER;
+constexpr std::size_t PRIMING_BUFFERS = 2;
 
 HWAVEOUT deviceOf(void* device) {
     return static_cast<HWAVEOUT>(device);
@@ -134,11 +136,16 @@ bool WaveOutOutput::allReturned() const {
     return true;
 }
 
-void WaveOutOutput::fill(std::size_t index) {
+void WaveOutOutput::fill(std::size_t index, bool silent) {
+    WAVEHDR& h = headers_[index];
+    if (silent) {
+        std::memset(h.lpData, 0, h.dwBufferLength);
+        waveOutWrite(deviceOf(device_), &h, sizeof h);
+        return;
+    }
     for (std::size_t call = 0; call < CALLS_PER_BUFFER; ++call)
         mixFrames(*bank_, mix_.get() + 2 * BUFFER_FRAMES * call, BUFFER_FRAMES);
     if (!device_) return;
-    WAVEHDR& h = headers_[index];
     floatToPcm16(mix_.get(), reinterpret_cast<std::int16_t*>(h.lpData), 2 * FRAMES);
     waveOutWrite(deviceOf(device_), &h, sizeof h);
 }
@@ -164,7 +171,10 @@ void WaveOutOutput::run() {
                     useDevice_ = false; // the device went away: keep time without it
                     continue;
                 }
-                next = 0;
+                // The first moments of a freshly started stream may stutter in the sound
+                // system: they get silence, and the mixer starts behind it.
+                for (next = 0; next < PRIMING_BUFFERS; ++next)
+                    fill(next, true);
             }
             // Refilled in the order the device gives them back, so the frames stay in order.
             while (!stopping_ && !(headers_[next].dwFlags & WHDR_INQUEUE) && !idle()) {

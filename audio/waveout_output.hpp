@@ -53,7 +53,7 @@ class WaveOutOutput final : public SoundDevice {
     bool allReturned() const;
     bool openDevice();
     void closeDevice();
-    void fill(std::size_t index);
+    void fill(std::size_t index, bool silent = false);
 
     std::atomic<bool> paused_;
     const PlayState* state_;
