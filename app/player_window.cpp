@@ -57,8 +57,9 @@ void PlayerWindow::press(PanelButton button) {
         loadSongInteractive(player_, dialogs_, this);
         break;
     case PanelButton::None:
-        break;
+        return;
     }
+    emit pressed();
 }
 
 void PlayerWindow::mousePressEvent(QMouseEvent* event) {

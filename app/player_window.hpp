@@ -34,6 +34,8 @@ class PlayerWindow final : public QWidget {
   signals:
     // The user closed the window; the clock is stopped by then.
     void closed();
+    // A button ran its command: the play state may have changed.
+    void pressed();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
