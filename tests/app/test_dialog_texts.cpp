@@ -58,11 +58,8 @@ template <class F> void answerDialog(F act) {
 
 TEST(DialogTexts, NextDialogOpensInTheFolderOfTheLastSong) {
     QTemporaryDir top;
-    ASSERT_TRUE(top.isValid());
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(top.path()));
-    ASSERT_TRUE(QDir(top.path()).mkpath("songs"));
-    const QString songs = QDir(top.filePath("songs")).absolutePath();
+    const QString previous = QDir::currentPath(), songs = top.path() + "/songs";
+    ASSERT_TRUE(QDir(top.path()).mkpath("songs") && QDir::setCurrent(top.path()));
 
     rkv::QtSongDialogs dialogs;
     answerDialog([&](QFileDialog* d) {
