@@ -32,10 +32,13 @@ DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq
 
 [ "$(/usr/bin/rkv --version)" = "rkv $VERSION" ] || fail "rkv --version: $(/usr/bin/rkv --version 2>&1)"
 [ "$(/usr/bin/tuvimoplayer2 --version)" = "tuvimoplayer2 $VERSION" ] || fail "player --version"
+demo=/usr/share/tuvimoplayer2/demo
 desktop-file-validate /usr/share/applications/tuvimoplayer2.desktop \
     /usr/share/applications/rkv-play.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net /usr/share/metainfo/io.github.tuvimoplayer2.metainfo.xml ||
     fail "appstreamcli validate"
+[ "$(sed -n 's/^Path=//p' /usr/share/applications/tuvimoplayer2.desktop)" = "$demo" ] ||
+    fail "the menu entry does not start the player among the demo songs"
 grep -q '^MimeType' /usr/share/applications/tuvimoplayer2.desktop &&
     fail "the player's entry claims to open files"
 for size in 16x16 24x24 32x32 48x48 64x64 128x128 256x256; do
@@ -44,7 +47,6 @@ done
 [ -s /usr/share/icons/hicolor/scalable/apps/tuvimoplayer2.svg ] || fail "no scalable icon"
 
 # The type by extension, and by the magic alone.
-demo=/usr/share/tuvimoplayer2/demo
 /usr/bin/rkv info $demo/*.rkv >/dev/null || fail "the installed demo songs"
 cp $demo/orbit.rkv "$WORK/x.rkv" && cp $demo/orbit.rkv "$WORK/song.data"
 for f in x.rkv song.data; do
