@@ -1,19 +1,37 @@
 # The two commands of the quick start:
-#   make run    installs what is missing, builds, and opens the player on the demo songs
+#   make run    installs what the player needs, builds only the player, and opens it on the demo
+#               songs
 #   make test   installs what is missing, builds, and runs every test (normal, ASan+UBSan, TSan)
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: run test deps build test-normal test-asan test-tsan bench clean windows test-windows
+.PHONY: run test deps deps-player build build-player test-normal test-asan test-tsan bench clean windows test-windows
 
-run: deps build
+# Without a display the player cannot open its window: say so before installing or building.
+ifneq ($(filter run,$(MAKECMDGOALS)),)
+ifeq ($(DISPLAY)$(WAYLAND_DISPLAY),)
+$(error make run needs a display to open the player on: DISPLAY and WAYLAND_DISPLAY are unset)
+endif
+endif
+
+run: deps-player build-player
 	cd demo && ../$(BUILD)/app/tuvimoplayer2
 
 deps:
 	./scripts/install-deps.sh
 
+deps-player:
+	./scripts/install-deps.sh player
+
+# The player alone: no rkv, tests, benchmarks or generators.
+build-player:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_CLI=OFF -DRKV_BUILD_TESTS=OFF \
+	  -DRKV_BUILD_BENCH=OFF -DRKV_BUILD_TOOLS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target tuvimoplayer2
+
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_CLI=ON -DRKV_BUILD_TESTS=ON \
+	  -DRKV_BUILD_BENCH=ON -DRKV_BUILD_TOOLS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: deps test-normal test-asan test-tsan test-windows

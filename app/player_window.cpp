@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "app/song_dialogs.hpp"
@@ -32,11 +33,19 @@ PlayerWindow::PlayerWindow(Player& player, SongDialogs& dialogs, QImage picture,
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+int panelScale(qreal devicePixelRatio) {
+    return std::max(1, static_cast<int>(std::floor(devicePixelRatio)));
+}
+
 void PlayerWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    // Whole device pixels per picture pixel, never smoothed: the artwork stays crisp on HiDPI.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.fillRect(rect(), QColor::fromRgb(BACKGROUND_RGB));
+    // Whole device pixels per picture pixel, never smoothed: the artwork stays crisp on HiDPI.
+    // At a fractional ratio (1.5) the panel is drawn at the whole factor below it.
+    const qreal ratio = devicePixelRatioF();
+    const qreal scale = panelScale(ratio) / ratio;
+    painter.scale(scale, scale);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QRect(PICTURE_X, PICTURE_Y, picture_.width(), picture_.height()), picture_);
 }
 
@@ -57,16 +66,17 @@ void PlayerWindow::press(PanelButton button) {
         loadSongInteractive(player_, dialogs_, this);
         break;
     case PanelButton::None:
-        break;
+        return;
     }
+    emit pressed();
 }
 
 void PlayerWindow::mousePressEvent(QMouseEvent* event) {
     // Buttons act on the press; modifiers held with it do not matter.
     if (event->button() != Qt::LeftButton) return;
-    // A logical pixel covers several device pixels on HiDPI: it is hit wherever inside it the
-    // press falls.
-    const QPointF at = event->position();
+    // Into panel pixels, each a whole number of device pixels: a panel pixel is hit wherever
+    // inside it the press falls.
+    const QPointF at = event->position() * devicePixelRatioF() / panelScale(devicePixelRatioF());
     press(buttonAt(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y()))));
 }
 

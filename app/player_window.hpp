@@ -17,6 +17,9 @@ constexpr int PICTURE_Y = 2;
 // The light-grey background around the picture.
 constexpr unsigned BACKGROUND_RGB = 0xC0C0C0;
 
+// Device pixels per panel pixel: the whole factor at or below the screen's device pixel ratio.
+int panelScale(qreal devicePixelRatio);
+
 enum class PanelButton { None, Rewind, Play, Stop, Load };
 
 // Which button a left press at client (x, y) hits. Bounds are strict on both sides, so the
@@ -34,6 +37,8 @@ class PlayerWindow final : public QWidget {
   signals:
     // The user closed the window; the clock is stopped by then.
     void closed();
+    // A button ran its command: the play state may have changed.
+    void pressed();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

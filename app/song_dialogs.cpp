@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdio>
@@ -51,6 +52,8 @@ bool QtSongDialogs::chooseSongFile(QString& path) {
     const QStringList files = dialog->selectedFiles();
     if (files.isEmpty()) return false;
     path = files.first();
+    // The next dialog opens where this song came from: the dialog moves the current folder.
+    QDir::setCurrent(QFileInfo(path).absolutePath());
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/artwork.hpp"
+#include "app/media_controls.hpp"
 #include "app/player_window.hpp"
 #include "app/song_dialogs.hpp"
 #include "audio/paced_output.hpp"
@@ -51,6 +52,10 @@ int runPlayer() {
     QObject::connect(&window, &PlayerWindow::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     showAndPaint(window);
+    MediaControls controls(*player, &window);
+    if (controls.attach())
+        QObject::connect(&window, &PlayerWindow::pressed, &controls,
+                         &MediaControls::stateMaybeChanged);
 
     // Without a device the voices cannot be created and the player stays silent, but a paced
     // thread of our own still keeps the clock, so play and stop behave the same.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -32,6 +33,25 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// Help in two clean columns: the option and its value type on the left, everything said about it
+// (also what it cannot be combined with) on the right.
+class HelpFormatter final : public CLI::Formatter {
+  public:
+    HelpFormatter() { column_width(34); }
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        std::string opts = CLI::Formatter::make_option_opts(opt);
+        const std::size_t cut = opts.find(" Excludes:");
+        if (cut != std::string::npos) opts.erase(cut);
+        return opts;
+    }
+    std::string make_option_desc(const CLI::Option* opt) const override {
+        std::string desc = CLI::Formatter::make_option_desc(opt);
+        for (const CLI::Option* other : opt->get_excludes())
+            desc += " (not with " + other->get_name() + ")";
+        return desc;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -45,8 +65,10 @@ int main(int argc, char** argv) {
 #endif
 
     CLI::App app{"rkv: describe, render and play .rkv step-sequenced songs.", "rkv"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.footer(EXIT_CODES);
     app.require_subcommand(1);
+    app.set_version_flag("--version", "rkv " RKV_VERSION);
     app.fallthrough(false);
 
     InfoOptions info;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "cli/song_timing.hpp"
+#include "cli/track_shortfall.hpp"
 #include "sound/synthesizer.hpp"
 #include "sound/voice_bank.hpp"
 
@@ -278,6 +279,10 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
         warn(warnings, "no ticks",
              "step time " + std::to_string(h.stepTime) +
                  " ms is outside 1..1000000: the clock never ticks, only the first step sounds");
+    if (const std::string cut =
+            truncationWarning(file.bytes.size(), static_cast<std::uint32_t>(h.stepCount));
+        !cut.empty())
+        warn(warnings, "truncated", cut);
     r["warnings"] = warnings;
     return r;
 }

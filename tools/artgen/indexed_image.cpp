@@ -1,5 +1,8 @@
 #include "indexed_image.hpp"
 
+#include <cstdio>
+#include <string>
+
 namespace artgen {
 namespace {
 
@@ -116,6 +119,37 @@ std::vector<std::uint8_t> encodeIco4(const IndexedImage& image,
     out.insert(out.end(), rows.begin(), rows.end());
     out.insert(out.end(), mask.begin(), mask.end());
     return out;
+}
+
+std::vector<std::uint8_t> encodeSvg(const IndexedImage& image,
+                                    const std::vector<std::uint8_t>& transparent) {
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      std::to_string(image.width) + "\" height=\"" + std::to_string(image.height) +
+                      "\" viewBox=\"0 0 " + std::to_string(image.width) + " " +
+                      std::to_string(image.height) + "\" shape-rendering=\"crispEdges\">\n";
+    const auto see = [&](int x, int y) {
+        return transparent[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
+                           static_cast<std::size_t>(x)] != 0;
+    };
+    char colour[8];
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width;) {
+            int end = x + 1;
+            while (end < image.width && !see(end, y) && image.at(end, y) == image.at(x, y))
+                ++end;
+            if (!see(x, y)) {
+                const Rgb c = image.palette[image.at(x, y)];
+                std::snprintf(colour, sizeof colour, "#%02X%02X%02X", c.r, c.g, c.b);
+                svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
+                       "\" width=\"" + std::to_string(end - x) + "\" height=\"1\" fill=\"" +
+                       colour + "\"/>\n";
+            }
+            x = end;
+        }
+    }
+    svg += "</svg>\n";
+    return {svg.begin(), svg.end()};
 }
 
 } // namespace artgen

@@ -65,4 +65,9 @@ std::vector<std::uint8_t> encodeBmp4(const IndexedImage& image);
 std::vector<std::uint8_t> encodeIco4(const IndexedImage& image,
                                      const std::vector<std::uint8_t>& transparent);
 
+// The same picture as a scalable SVG: one square per pixel (runs of a colour merged), so it
+// stays pixel-sharp at any size. `transparent` as for encodeIco4.
+std::vector<std::uint8_t> encodeSvg(const IndexedImage& image,
+                                    const std::vector<std::uint8_t>& transparent);
+
 } // namespace artgen

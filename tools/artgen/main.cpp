@@ -1,4 +1,4 @@
-// Writes title.bmp and icon.ico into the directory given on the command line.
+// Writes title.bmp, icon.ico and icon.svg into the directory given on the command line.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir, ec);
     const bool ok = writeFile(dir / "title.bmp", artgen::encodeBmp4(artgen::drawTitle())) &&
                     writeFile(dir / "icon.ico",
-                              artgen::encodeIco4(artgen::drawIcon(), artgen::iconTransparency()));
+                              artgen::encodeIco4(artgen::drawIcon(), artgen::iconTransparency())) &&
+                    writeFile(dir / "icon.svg",
+                              artgen::encodeSvg(artgen::drawIcon(), artgen::iconTransparency()));
     return ok ? 0 : 1;
 }

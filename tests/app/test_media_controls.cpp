@@ -1,0 +1,61 @@
+// The desktop's media controls, driven by playerctl over a private session bus (the test runs
+// under dbus-run-session): play, stop and previous reach the transport, the state is reported.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include "app/media_controls.hpp"
+#include "app/player_window.hpp"
+#include "app_test_support.hpp"
+
+namespace {
+
+// Runs playerctl on our player while the event loop keeps answering the bus; its output, trimmed.
+QString playerctl(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral("playerctl"),
+                  QStringList{QStringLiteral("--player=tuvimoplayer2")} + args);
+    const QDeadlineTimer deadline(10000);
+    while (!process.waitForFinished(5) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(process.state(), QProcess::NotRunning) << "playerctl hung";
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+class MediaControlsTest : public rkvtest::PlayerFixture {};
+
+TEST_F(MediaControlsTest, PlayStopAndPreviousDriveTheTransport) {
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+    loadDirectly(writeSong("song.rkv", rkvtest::songBytes(rkvtest::busySong(120))));
+    rkvtest::FakeDialogs dialogs;
+    rkv::PlayerWindow window(*player, dialogs, QImage());
+    rkv::MediaControls controls(*player, &window);
+    ASSERT_TRUE(controls.attach());
+
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+    playerctl({QStringLiteral("play")});
+    EXPECT_EQ(player->state.playing.load(), 1);
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+
+    player->state.position.store(7);
+    playerctl({QStringLiteral("previous")});
+    EXPECT_EQ(player->state.position.load(), -1);
+    EXPECT_EQ(player->state.playing.load(), 1) << "rewind leaves playing alone";
+
+    playerctl({QStringLiteral("stop")});
+    EXPECT_EQ(player->state.playing.load(), 0);
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+
+    playerctl({QStringLiteral("play-pause")});
+    EXPECT_EQ(player->state.playing.load(), 1);
+    playerctl({QStringLiteral("pause")});
+    EXPECT_EQ(player->state.playing.load(), 0);
+
+    // The state follows the window's buttons too.
+    window.press(rkv::PanelButton::Play);
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+}
+
+} // namespace
