@@ -154,6 +154,10 @@ int runPlay(const PlayOptions& options) {
                 frame = player->bank.frame;
             }
             if (interrupted || (endFrame && frame >= *endFrame)) break;
+            if (output.lost()) {
+                output.stop();
+                throw CliError(EXIT_NO_DEVICE, "lost the sound device");
+            }
             const std::uint64_t played = limit.ticksPlayed();
             const std::uint64_t tick = played == 0 ? 0 : played - 1;
             status.draw(player->state.position.load(), player->song.header.stepCount,
