@@ -59,7 +59,9 @@ mkdir -p "$SONGS"
 
 # --- 1 and 2: picture, load, play, stop, close ----------------------------------------------
 start_player "$SONGS" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$WORK/capture.raw"
-sleep 0.3
+# The device opens once the window is up; a click before then would load a song with no voices.
+wait_for_file() { local i; for i in $(seq 600); do [ -e "$1" ] && return 0; sleep 0.05; done; return 1; }
+wait_for_file "$WORK/capture.raw" || fail "the player opened no sound device"
 geometry=$(xdotool getwindowgeometry "$WID")
 echo "$geometry" | grep -q 'Geometry: 194x82' || fail "window geometry: $geometry"
 echo "$geometry" | grep -q 'Position: 32,32' || fail "window position: $geometry"
@@ -99,6 +101,7 @@ fi
 # --- 3: a file without the magic ------------------------------------------------------------
 PLAYER_ARGS="$SONGS/song.rkv -platform offscreen" \
     start_player "$SONGS" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$WORK/capture2.raw"
+wait_for_file "$WORK/capture2.raw" || fail "the player opened no sound device"
 load_through_dialog "$SONGS/bad.rkv"
 box=$(wait_window '^File error!$') || fail "no message box for a file without the magic"
 xdotool windowfocus --sync "$box"
