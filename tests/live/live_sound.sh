@@ -42,20 +42,6 @@ song() {
     "$RKV" render "$WORK/songs/song.rkv" -o "$WORK/render.wav" "$@" || fail "render failed"
 }
 
-# Starts the player and waits until its start-up has set up the sound: the device opened and,
-# with nothing to play, closed again. A load clicked before then would find no voices.
-start_ready_player() {
-    pactl subscribe >"$WORK/events" 2>/dev/null &
-    local sub=$!
-    wait_for 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
-        fail "no events from the server"
-    start_x
-    start_player "$WORK/songs"
-    wait_for 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
-    kill $sub
-    wait $sub 2>/dev/null
-}
-
 desktop_playing() { # the player started, the song loaded and played until the server has a stream
     start_ready_player
     load_through_dialog "$WORK/songs/song.rkv"

@@ -57,3 +57,17 @@ size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; }
 
 # Wakeups (context switches of all threads) of process $1 so far.
 wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }
+
+# Starts the player and waits until its start-up has set up the sound: the device opened and,
+# with nothing to play, closed again. A load clicked before then would find no voices.
+start_ready_player() {
+    pactl subscribe >"$WORK/events" 2>/dev/null &
+    local sub=$!
+    wait_for 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
+        fail "no events from the server"
+    start_x
+    start_player "$WORK/songs"
+    wait_for 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
+    kill $sub
+    wait $sub 2>/dev/null
+}
