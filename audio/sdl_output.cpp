@@ -91,6 +91,8 @@ void SdlOutput::callback(void* self, std::uint8_t* stream, int bytes) {
         pcm += 2 * n;
         frames -= n;
     }
+    // Only this thread changes the count, so it may read it without the lock.
+    out->framesMixed_.store(out->bank_->frame);
     if (out->control_) {
         if (out->lost()) out->control_->reportLost();
         out->control_->afterMix(*out->bank_);

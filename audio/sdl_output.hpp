@@ -37,6 +37,9 @@ class SdlOutput final : public SoundDevice {
     std::string error() const { return error_; }
     // The open device went away (its server ended, its card was unplugged).
     bool lost() const;
+    // The bank's frame count after the last callback: read without the bank's lock, so a
+    // watcher never holds up the audio thread.
+    std::uint64_t framesMixed() const { return framesMixed_.load(); }
 
   private:
     static void callback(void* self, std::uint8_t* stream, int bytes);
@@ -45,6 +48,7 @@ class SdlOutput final : public SoundDevice {
     PauseControl* control_;
     bool subsystemUp_ = false;
     std::atomic<std::uint32_t> device_{0}; // SDL_AudioDeviceID; 0 = none
+    std::atomic<std::uint64_t> framesMixed_{0};
     VoiceBank* bank_ = nullptr;
     std::unique_ptr<float[]>
         mixBuffer_;             // stereo floats, owned here so the callback never allocates

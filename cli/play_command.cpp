@@ -148,11 +148,7 @@ int runPlay(const PlayOptions& options) {
         limit.start();
         output.resume();
         for (;;) {
-            std::uint64_t frame = 0;
-            {
-                const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
-                frame = player->bank.frame;
-            }
+            const std::uint64_t frame = output.framesMixed();
             if (interrupted || (endFrame && frame >= *endFrame)) break;
             if (output.lost()) {
                 output.stop();
