@@ -10,8 +10,7 @@
 #include "app/media_controls.hpp"
 #include "app/player_window.hpp"
 #include "app/song_dialogs.hpp"
-#include "audio/paced_output.hpp"
-#include "audio/sdl_output.hpp"
+#include "audio/live_output.hpp"
 #include "resources/builtin_resources.hpp"
 #include "sequencer/player.hpp"
 #include "sound/drum_kit.hpp"
@@ -58,17 +57,16 @@ int runPlayer() {
                          &MediaControls::stateMaybeChanged);
 
     // Without a device the voices cannot be created and the player stays silent, but a paced
-    // thread of our own still keeps the clock, so play and stop behave the same.
-    SdlOutput device;
-    PacedSilentOutput paced;
-    if (!initSoundDevice(player->bank, &device)) paced.start(player->bank);
+    // thread of our own still keeps the clock, so play and stop behave the same. The output
+    // pauses while the player is idle and stands in for a device that goes away.
+    LiveOutput output(player->state.playing);
+    initSoundDevice(player->bank, &output);
     loadDrumKit(player->bank, player->state, player->resources);
 
     const int code = QApplication::exec();
 
     // The output threads read the bank: end them before the player goes away.
-    device.stop();
-    paced.stop();
+    output.stop();
     return code;
 }
 

@@ -1,5 +1,7 @@
 #include "audio/paced_output.hpp"
 
+#include "audio/pause_control.hpp"
+
 namespace rkv {
 
 namespace {
@@ -59,6 +61,7 @@ void PacedSilentOutput::run() {
     while (!stopping_) {
         lock.unlock();
         mixFrames(*bank_, buffer_.get(), BLOCK_FRAMES);
+        if (control_) control_->afterMix(*bank_);
         lock.lock();
         frames_ += BLOCK_FRAMES;
         scheduled += BLOCK_FRAMES;

@@ -14,6 +14,8 @@
 
 namespace rkv {
 
+class PauseControl;
+
 class PacedSilentOutput final : public SoundDevice {
   public:
     // Frames mixed per pass, as a device would ask for them.
@@ -22,7 +24,8 @@ class PacedSilentOutput final : public SoundDevice {
     // instead of mixing it all at once.
     static constexpr std::chrono::milliseconds MAX_LAG{500};
 
-    PacedSilentOutput() = default;
+    // With a control, the thread reports to it when the player is idle.
+    explicit PacedSilentOutput(PauseControl* control = nullptr) : control_(control) {}
     ~PacedSilentOutput() override;
     PacedSilentOutput(const PacedSilentOutput&) = delete;
     PacedSilentOutput& operator=(const PacedSilentOutput&) = delete;
@@ -38,6 +41,7 @@ class PacedSilentOutput final : public SoundDevice {
   private:
     void run();
 
+    PauseControl* control_;
     VoiceBank* bank_ = nullptr;
     std::unique_ptr<float[]> buffer_;
     std::thread thread_;

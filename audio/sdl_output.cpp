@@ -2,10 +2,15 @@
 
 #include <SDL.h>
 #include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "audio/pause_control.hpp"
 
 namespace rkv {
 
-SdlOutput::SdlOutput(bool startPaused) : startPaused_(startPaused) {}
+SdlOutput::SdlOutput(bool startPaused, PauseControl* control)
+    : startPaused_(startPaused), control_(control) {}
 
 SdlOutput::~SdlOutput() {
     stop();
@@ -16,6 +21,11 @@ bool SdlOutput::start(VoiceBank& bank) {
     error_.clear();
     // Keep SIGINT and SIGTERM for the host program: SDL would otherwise swallow them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL asks a PulseAudio server (or PipeWire's layer for it) for a queue of one callback
+    // buffer only, and calls back only once that buffer has drained: under load the queue then
+    // runs dry. A longer queue than the buffer leaves the callback that much slack; the user's
+    // own setting wins.
+    ::setenv("PULSE_LATENCY_MSEC", std::to_string(SERVER_LATENCY_MS).c_str(), 0);
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         error_ = SDL_GetError();
         return false;
@@ -51,11 +61,17 @@ void SdlOutput::resume() {
     if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
 }
 
+bool SdlOutput::lost() const {
+    // A device that lost its server stays open, but is no longer enabled: SDL then calls the
+    // callback from a timer of its own and throws the frames away.
+    const std::uint32_t id = device_;
+    return id != 0 && SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+}
+
 void SdlOutput::stop() {
-    if (device_ != 0) {
+    if (const std::uint32_t id = device_.exchange(0); id != 0) {
         // Waits for a running callback to return; none starts afterwards.
-        SDL_CloseAudioDevice(device_);
-        device_ = 0;
+        SDL_CloseAudioDevice(id);
     }
     if (subsystemUp_) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -74,6 +90,12 @@ void SdlOutput::callback(void* self, std::uint8_t* stream, int bytes) {
         floatToPcm16(out->mixBuffer_.get(), pcm, 2 * n);
         pcm += 2 * n;
         frames -= n;
+    }
+    // Only this thread changes the count, so it may read it without the lock.
+    out->framesMixed_.store(out->bank_->frame);
+    if (out->control_) {
+        if (out->lost()) out->control_->reportLost();
+        out->control_->afterMix(*out->bank_);
     }
 }
 

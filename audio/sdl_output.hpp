@@ -1,6 +1,7 @@
 // Sends the mixer's frames to the default sound device through SDL's audio subsystem.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,13 +11,18 @@
 
 namespace rkv {
 
+class PauseControl;
+
 class SdlOutput final : public SoundDevice {
   public:
-    // Frames the device asks for per callback.
-    static constexpr int BUFFER_FRAMES = 256;
+    // Frames the device asks for per callback, and how much sound a sound server is asked to
+    // hold: chosen from recordings of a loaded machine (see the README, "Live sound").
+    static constexpr int BUFFER_FRAMES = 512;
+    static constexpr int SERVER_LATENCY_MS = 50;
 
-    // A device started paused writes silence and runs no ticks until resume().
-    explicit SdlOutput(bool startPaused = false);
+    // A device started paused writes silence and runs no ticks until resume(). With a control,
+    // the audio thread reports to it when the player is idle and when the device is lost.
+    explicit SdlOutput(bool startPaused = false, PauseControl* control = nullptr);
     ~SdlOutput() override;
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
@@ -29,13 +35,20 @@ class SdlOutput final : public SoundDevice {
     void resume();
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
+    // The open device went away (its server ended, its card was unplugged).
+    bool lost() const;
+    // The bank's frame count after the last callback: read without the bank's lock, so a
+    // watcher never holds up the audio thread.
+    std::uint64_t framesMixed() const { return framesMixed_.load(); }
 
   private:
     static void callback(void* self, std::uint8_t* stream, int bytes);
 
     bool startPaused_;
+    PauseControl* control_;
     bool subsystemUp_ = false;
-    std::uint32_t device_ = 0; // SDL_AudioDeviceID; 0 = none
+    std::atomic<std::uint32_t> device_{0}; // SDL_AudioDeviceID; 0 = none
+    std::atomic<std::uint64_t> framesMixed_{0};
     VoiceBank* bank_ = nullptr;
     std::unique_ptr<float[]>
         mixBuffer_;             // stereo floats, owned here so the callback never allocates

@@ -177,12 +177,12 @@ int runPlay(const PlayOptions& options) {
         limit.start();
         output.resume();
         for (;;) {
-            std::uint64_t frame = 0;
-            {
-                const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
-                frame = player->bank.frame;
-            }
+            const std::uint64_t frame = output.framesMixed();
             if (interrupted || (endFrame && frame >= *endFrame)) break;
+            if (output.lost()) {
+                output.stop();
+                throw CliError(EXIT_NO_DEVICE, "lost the sound device");
+            }
             const std::uint64_t played = limit.ticksPlayed();
             const std::uint64_t tick = played == 0 ? 0 : played - 1;
             status.draw(player->state.position.load(), player->song.header.stepCount,

@@ -12,7 +12,10 @@ int transportCommand(Player& player, std::int32_t code, const char* path, LoadOu
         state.position.store(-1);
         break;
     case TRANSPORT_PLAY:
-        if (player.song.loaded) state.playing.store(1);
+        if (player.song.loaded) {
+            state.playing.store(1);
+            wakeSoundDevice(player.bank);
+        }
         break;
     case TRANSPORT_STOP:
         state.playing.store(0);

@@ -41,7 +41,12 @@ int initSoundDevice(VoiceBank& bank, SoundDevice* device) {
         releaseVoice(bank, slot);
     const Guard guard(bank.lock);
     bank.deviceOpen = true;
+    bank.device = device;
     return 1;
+}
+
+void wakeSoundDevice(VoiceBank& bank) {
+    if (bank.device) bank.device->wake();
 }
 
 int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n) {

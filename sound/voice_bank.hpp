@@ -78,6 +78,7 @@ struct VoiceBank {
     std::uint64_t frame = 0;         // frames mixed so far
     std::uint64_t changes = 0;       // restarts and pan changes so far
     FrameTimer timer;
+    SoundDevice* device = nullptr; // the started device, woken by play
 };
 
 // Where mixed frames go: a real device, a paced silent thread, or the caller's own loop.
@@ -87,11 +88,16 @@ class SoundDevice {
     // Begins pulling frames from the bank; false when the device cannot be opened.
     virtual bool start(VoiceBank& bank) = 0;
     virtual void stop() = 0;
+    // Playback is starting: an output that paused while all was silent pulls frames again.
+    // Returns at once; called by the play command on whatever thread issues it.
+    virtual void wake() {}
 };
 
 // Empties every slot and, when the device starts, lets voices be created. Returns 1, or 0 when
 // there is no device (voices then fail to create and their slots stay empty).
 int initSoundDevice(VoiceBank& bank, SoundDevice* device);
+// Tells the started device, if any, that playback is starting.
+void wakeSoundDevice(VoiceBank& bank);
 
 int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n);
 int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n);

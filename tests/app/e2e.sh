@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real player under a private X server, driven like a user would:
 #  1. its window shows the title picture at (2, 2) on light grey, 194x82 at 32,32;
-#  2. load a song through the dialog, play about two seconds, stop, close: exit code 0, and what
-#     SDL's disk driver captured equals an offline render of the song sample for sample;
+#  2. load a song through the dialog, play about two seconds, stop, close: exit code 0, what
+#     SDL's disk driver captured equals an offline render of the song sample for sample, and
+#     once the last notes have rung out the device pauses (the capture stops growing);
 #  3. a file without the magic: the "File error!" box appears, Return dismisses it, nothing is
 #     loaded (play stays silent), exit code 0. This run also gets a song path and a Qt option on
 #     its command line, which it must ignore.
@@ -23,6 +24,32 @@ CONVERT=/usr/bin/convert # /usr/local/bin/convert may be a stand-in
 [ -x "$CONVERT" ] || { echo "SKIP: ImageMagick's /usr/bin/convert is missing"; exit "$SKIP"; }
 if [ -n "$RKV" ]; then require_commands sox; fi
 
+# Waits up to 30 s until file $1 holds $2 bytes.
+wait_size() {
+    local i
+    for i in $(seq 600); do
+        [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Waits up to 30 s until file $1 has not grown for a second.
+wait_still() {
+    local i size last=-1 same=0
+    for i in $(seq 600); do
+        size=$(stat -c %s "$1" 2>/dev/null || echo 0)
+        if [ "$size" = "$last" ]; then
+            same=$((same + 1))
+            [ $same -ge 20 ] && return 0
+        else
+            same=0 last=$size
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
 start_x
 SONGS="$WORK/songs"
 mkdir -p "$SONGS"
@@ -32,7 +59,9 @@ mkdir -p "$SONGS"
 
 # --- 1 and 2: picture, load, play, stop, close ----------------------------------------------
 start_player "$SONGS" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$WORK/capture.raw"
-sleep 0.3
+# The device opens once the window is up; a click before then would load a song with no voices.
+wait_for_file() { local i; for i in $(seq 600); do [ -e "$1" ] && return 0; sleep 0.05; done; return 1; }
+wait_for_file "$WORK/capture.raw" || fail "the player opened no sound device"
 geometry=$(xdotool getwindowgeometry "$WID")
 echo "$geometry" | grep -q 'Geometry: 194x82' || fail "window geometry: $geometry"
 echo "$geometry" | grep -q 'Position: 32,32' || fail "window position: $geometry"
@@ -48,10 +77,10 @@ echo "ok: window 194x82 at 32,32 shows the title picture on light grey"
 
 load_through_dialog "$SONGS/song.rkv"
 wait_window_gone '^ファイルの読み込み$' "$DIALOG" || fail "the dialog stayed open"
-click 70 66 # play
-sleep 2
+click 70 66 # play: the device opens again and the capture begins
+wait_size "$WORK/capture.raw" $((2 * 88200)) || fail "play did not start the device"
 click 120 66 # stop
-sleep 2      # the last notes ring out, then silence
+wait_still "$WORK/capture.raw" || fail "the device went on after stop"
 close_player
 code=$?
 [ "$code" = 0 ] || fail "exit code $code after closing the window"
@@ -68,11 +97,11 @@ fi
 # 1.5 s of the ~2 s played must match exactly; the rest depends on when stop was clicked.
 "$TOOL" compare "$WORK/capture.raw" "$WORK/reference.raw" 33075 ||
     fail "the device was not sent what the offline render produces"
-"$TOOL" silent "$WORK/capture.raw" 0.5 || fail "still sounding after stop"
 
 # --- 3: a file without the magic ------------------------------------------------------------
 PLAYER_ARGS="$SONGS/song.rkv -platform offscreen" \
     start_player "$SONGS" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$WORK/capture2.raw"
+wait_for_file "$WORK/capture2.raw" || fail "the player opened no sound device"
 load_through_dialog "$SONGS/bad.rkv"
 box=$(wait_window '^File error!$') || fail "no message box for a file without the magic"
 xdotool windowfocus --sync "$box"
@@ -83,7 +112,6 @@ sleep 1
 close_player
 code=$?
 [ "$code" = 0 ] || fail "exit code $code after closing the window"
-[ -s "$WORK/capture2.raw" ] || fail "nothing was captured from the device"
 "$TOOL" silent "$WORK/capture2.raw" 0 || fail "sound after a refused file"
 echo "ok: file without the magic: message box, dismissed with Return, nothing loaded"
 echo "ok: the command line was ignored"

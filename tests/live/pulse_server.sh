@@ -1,0 +1,73 @@
+# A private headless sound server with a null sink at 22050 Hz, a recorder on its monitor, and
+# busy processes for load (sourced after x_session.sh, whose WORK, fail and cleanup it uses).
+PULSE_PID=
+PAREC_PID=
+trap 'kill $PULSE_PID $PAREC_PID 2>/dev/null; cleanup' EXIT
+
+export XDG_RUNTIME_DIR=$WORK/run PULSE_CLIENTCONFIG=$WORK/client.conf SDL_AUDIODRIVER=pulseaudio
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
+cat >"$WORK/server.pa" <<'PA'
+load-module module-native-protocol-unix
+load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2
+set-default-sink S
+PA
+
+# Polls for up to $1 seconds until the rest, run as a command, succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.05
+    done
+}
+
+# The server (and the recorder) above the busy processes, as a desktop's would be.
+start_pulse() {
+    nice -n -10 pulseaudio -n -F "$WORK/server.pa" --daemonize=no --exit-idle-time=-1 \
+        --disallow-exit >>"$WORK/pulse.log" 2>&1 &
+    PULSE_PID=$!
+    wait_for 10 pactl info >/dev/null 2>&1 || fail "the sound server did not start"
+}
+
+record() {
+    nice -n -10 parec -d S.monitor --format=s16le --rate=22050 --channels=2 --raw \
+        --latency-msec=100 >"$1" &
+    PAREC_PID=$!
+    wait_for 10 test -s "$1" || fail "the recorder did not start"
+}
+
+end_recording() { # waits until the recording holds half a second past what is in it now
+    local want=$(($(stat -c %s "$1") + 44100))
+    wait_for 10 size_at_least "$1" $want || fail "the recorder stalled"
+    kill $PAREC_PID
+    wait $PAREC_PID 2>/dev/null
+}
+
+busy() { # two processes that keep both cores busy for $1 seconds and then end by themselves
+    local i
+    for i in 1 2; do
+        (end=$((SECONDS + $1)); while [ $SECONDS -lt $end ]; do :; done) &
+    done
+}
+
+streams() { [ "$(pactl list short sink-inputs | wc -l)" = "$1" ]; } # the server has $1 streams
+size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; }
+
+# Wakeups (context switches of all threads) of process $1 so far.
+wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }
+
+# Starts the player and waits until its start-up has set up the sound: the device opened and,
+# with nothing to play, closed again. A load clicked before then would find no voices.
+start_ready_player() {
+    pactl subscribe >"$WORK/events" 2>/dev/null &
+    local sub=$!
+    wait_for 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
+        fail "no events from the server"
+    start_x
+    start_player "$WORK/songs"
+    wait_for 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
+    kill $sub
+    wait $sub 2>/dev/null
+}
