@@ -2,12 +2,19 @@
 // busy song. `bench/render_speed.sh` measures the whole `rkv render` process.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "sequencer/player.hpp"
 #include "sequencer/transport.hpp"
 #include "sound/synthesizer.hpp"
 #include "tests/engine/test_support.hpp"
+
+#include "bench/load_voice_checksums.hpp"
 
 using namespace rkv;
 
@@ -102,6 +109,67 @@ void BM_RenderBusySongTenSeconds(benchmark::State& state) {
         static_cast<double>(state.iterations()) * 10.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RenderBusySongTenSeconds)->Unit(benchmark::kMillisecond);
+
+// Three instruments whose 72 voices take all but 77824 bytes of the 1 GiB bank: room for the drums
+// when `rkv` loads it, so every voice is created there too.
+test::SongSpec oneGiBSong() {
+    test::SongSpec s = busySong();
+    for (int k = 0; k < 3; ++k) {
+        auto& in = s.instruments[k];
+        in.noteLength = LOAD_NOTE_LENGTH;
+        for (int i = 0; i < 256; ++i)
+            in.wave[i] = static_cast<std::int8_t>((i * (5 + 2 * k)) % 256 - 128);
+        for (int i = 0; i < 64; ++i)
+            in.envelope[i] = static_cast<std::int8_t>((i * (k + 1) * 3) % 200 - 100);
+    }
+    return s;
+}
+
+// A 64-bit hash of a voice's bytes, eight at a time.
+std::uint64_t voiceHash(const std::uint8_t* p, std::uint32_t n) {
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ n;
+    std::uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x100000001B3u;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i)
+        h = (h ^ p[i]) * 0x100000001B3u;
+    return h;
+}
+
+void BM_LoadOneGiBSong(benchmark::State& state) {
+    test::TempFile file(test::songBytes(oneGiBSong()));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto player = std::make_unique<Player>();
+        test::OfflineDevice device;
+        initSoundDevice(player->bank, &device);
+        state.ResumeTiming();
+        transportCommand(*player, TRANSPORT_LOAD, file.path());
+        state.PauseTiming();
+        // The voices must really hold today's notes: a hash of every one against the record.
+        const bool print = std::getenv("RKV_PRINT_VOICE_CHECKSUMS") != nullptr;
+        int wrong = -1;
+        for (int j = 0; j < LOAD_VOICES; ++j) {
+            const Voice& v = player->bank.voices[FIRST_TRACK_SLOT + j];
+            const std::uint64_t h = v.data ? voiceHash(v.data, v.length) : 0;
+            if (print) std::printf("    0x%016llxu,\n", static_cast<unsigned long long>(h));
+            if (h != LOAD_VOICE_CHECKSUMS[j] && wrong < 0) wrong = j;
+        }
+        std::fflush(stdout);
+        player.reset();
+        if (wrong >= 0) {
+            state.SkipWithError(
+                ("voice " + std::to_string(wrong) + " differs from the record").c_str());
+            break;
+        }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LoadOneGiBSong)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 
