@@ -106,6 +106,7 @@ void restartVoice(VoiceBank& bank, int slot) {
     if (!v.exists) return;
     v.index = 0;
     v.playing = true;
+    bank.playingMask[static_cast<std::size_t>(slot) / 64] |= std::uint64_t{1} << (slot % 64);
     v.restartedAt = ++bank.changes;
 }
 

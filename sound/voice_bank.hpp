@@ -73,6 +73,8 @@ struct VoiceBank {
     mutable std::recursive_mutex lock;
     bool deviceOpen = false;
     std::array<Voice, VOICE_SLOTS> voices{};
+    // One bit per slot, set when the voice is restarted: the mixer visits only these slots.
+    std::array<std::uint64_t, VOICE_SLOTS / 64> playingMask{};
     std::array<std::unique_ptr<std::uint8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
     std::uint64_t reservedBytes = 0; // all voices together, against MAX_BANK_BYTES
     std::uint64_t frame = 0;         // frames mixed so far
