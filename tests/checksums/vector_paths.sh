@@ -1,6 +1,6 @@
 #!/bin/sh
 # The mixer's wide clones hold vector code in this build, whatever its optimisation level.
-# Usage: vector_paths.sh ENGINE_OBJECT...
+# Usage: vector_paths.sh ENGINE_LIBRARY
 set -eu
 objdump -d --no-show-raw-insn "$@" | c++filt | awk '
   /^[0-9a-f]+ <.*>:$/ { name = $0; next }
