@@ -97,6 +97,15 @@ int initSoundDevice(VoiceBank& bank, SoundDevice* device);
 
 int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n);
 int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n);
+// A buffer for the whole of a created voice, to be filled by the caller and handed over with
+// adoptVoiceBuffer, and its length; null when the slot holds no voice or memory is short. Its
+// pages are untouched.
+std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
+                                               std::uint32_t& length);
+// Swaps a filled buffer from newVoiceBuffer into the slot in O(1) under the lock, without a copy;
+// `buffer` then holds the old one. Returns 0 when the voice was released or recreated meanwhile.
+int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::uint8_t[]>& buffer,
+                     std::uint32_t length);
 void releaseVoice(VoiceBank& bank, int slot);
 void restartVoice(VoiceBank& bank, int slot);
 // Volume level: 300 = full, each unit 0.08 dB.
