@@ -16,7 +16,8 @@ namespace {
 // The mixer's sums depend slightly on how its caller splits the stream into calls, so mix in the
 // calls the sound device makes: `rkv play` then sends the device exactly what is written here.
 constexpr std::size_t CALL_FRAMES = SdlOutput::BUFFER_FRAMES;
-constexpr std::size_t CHUNK_FRAMES = 16 * CALL_FRAMES;
+// Written in chunks of 128 KB of 16-bit samples: few system calls, and still in the caches.
+constexpr std::size_t CHUNK_FRAMES = 128 * CALL_FRAMES;
 
 std::uint64_t secondsToFrames(double seconds, const char* option) {
     if (!std::isfinite(seconds) || seconds < 0 ||
