@@ -7,24 +7,17 @@
                                 all 24 notes and a pan code
 """
 
+import os
 import struct
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import busy_song  # noqa: E402
+
 
 def header(note_length, steps):
-    head = bytearray(1048)
-    head[0:3] = b"RKV"
-    struct.pack_into("<IiiI", head, 8, 120, 8, 32, steps)
-    for k in range(3):
-        base = 24 + 340 * k
-        head[base] = 2 + k
-        struct.pack_into("<Ii", head, base + 4, note_length, 260)
-        for i in range(256):
-            head[base + 20 + i] = ((i * (5 + 2 * k)) % 256 - 128) & 0xFF
-        for i in range(64):
-            head[base + 276 + i] = ((i * (k + 1) * 3) % 200 - 100) & 0xFF
-    struct.pack_into("<i", head, 1044, 300)
-    return bytes(head)
+    return busy_song.header(steps, note_length, lambda k, i: (i * (5 + 2 * k)) % 256 - 128,
+                            lambda k, i: (i * (k + 1) * 3) % 200 - 100)
 
 
 def main():
