@@ -71,6 +71,8 @@ bench:
 	cmake --build build-bench -j $(JOBS) --target engine_bench rkv
 	./build-bench/bench/engine_bench
 	./bench/render_speed.sh build-bench/cli/rkv
+	./bench/compare_players.py build-bench/cli/rkv
+	./bench/compare_players.py build-bench/cli/rkv --rate 48000
 
 clean:
 	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win

@@ -1,13 +1,24 @@
 // Engine benchmarks: mixer throughput, synthesis cost per sample, and an in-process render of a
 // busy song. `bench/render_speed.sh` measures the whole `rkv render` process.
 #include <benchmark/benchmark.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "sequencer/player.hpp"
 #include "sequencer/transport.hpp"
 #include "sound/synthesizer.hpp"
 #include "tests/engine/test_support.hpp"
+
+#include "bench/load_voice_checksums.hpp"
 
 using namespace rkv;
 
@@ -68,6 +79,75 @@ void BM_MixerNinetySixVoices(benchmark::State& state) {
 }
 BENCHMARK(BM_MixerNinetySixVoices);
 
+// The floor beside the mixer: the same additions in the same order (each voice added to the
+// running sums in slot order), eight voices a pass, eight frames a vector, on voices in cache.
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void exactKernelAvx2(const std::uint8_t* const* voices,
+                                                     const float* gains, float* left, float* right,
+                                                     std::size_t frames) {
+    const __m256i bias = _mm256_set1_epi32(128);
+    for (std::size_t i = 0; i < frames; i += 8) {
+        __m256 l = _mm256_loadu_ps(left + i), r = _mm256_loadu_ps(right + i);
+        for (int k = 0; k < 8; ++k) {
+            const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(voices[k] + i));
+            const __m256 x =
+                _mm256_cvtepi32_ps(_mm256_sub_epi32(_mm256_cvtepu8_epi32(bytes), bias));
+            l = _mm256_add_ps(l, _mm256_mul_ps(x, _mm256_set1_ps(gains[2 * k])));
+            r = _mm256_add_ps(r, _mm256_mul_ps(x, _mm256_set1_ps(gains[2 * k + 1])));
+        }
+        _mm256_storeu_ps(left + i, l);
+        _mm256_storeu_ps(right + i, r);
+    }
+}
+
+void BM_FloorExactKernel(benchmark::State& state) {
+    if (!__builtin_cpu_supports("avx2")) {
+        state.SkipWithError("no AVX2 on this CPU");
+        return;
+    }
+    constexpr int VOICES = 96;
+    constexpr std::size_t LENGTH = 1 << 14; // all voices together stay in the caches
+    std::vector<std::uint8_t> samples(VOICES * LENGTH);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint8_t>(i * 37);
+    std::vector<float> gains(2 * VOICES, 0.001f);
+    float left[256], right[256];
+    std::size_t at = 0;
+    for (auto _ : state) {
+        std::fill_n(left, 256, 0.0f);
+        std::fill_n(right, 256, 0.0f);
+        for (int v = 0; v < VOICES; v += 8) {
+            const std::uint8_t* group[8];
+            for (int k = 0; k < 8; ++k)
+                group[k] = samples.data() + static_cast<std::size_t>(v + k) * LENGTH + at;
+            exactKernelAvx2(group, gains.data() + 2 * v, left, right, 256);
+        }
+        at = (at + 256) % LENGTH;
+        benchmark::DoNotOptimize(left);
+        benchmark::DoNotOptimize(right);
+    }
+    state.counters["voice_samples_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * 256 * VOICES, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FloorExactKernel);
+#endif
+
+// The other floor: how fast this machine writes and reads memory (256 MiB, past every cache).
+void BM_FloorMemoryBandwidth(benchmark::State& state) {
+    std::vector<std::uint8_t> block(256u << 20, 1);
+    std::uint64_t sum = 0;
+    for (auto _ : state) {
+        std::memset(block.data(), static_cast<int>(sum & 0x7F), block.size());
+        for (std::size_t i = 0; i < block.size(); i += 64)
+            sum += block[i];
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["bytes_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) *
+                                                           2.0 * static_cast<double>(block.size()),
+                                                       benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FloorMemoryBandwidth)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_SynthesisPerSample(benchmark::State& state) {
     const test::SongSpec s = busySong();
     const auto& in = s.instruments[0];
@@ -102,6 +182,67 @@ void BM_RenderBusySongTenSeconds(benchmark::State& state) {
         static_cast<double>(state.iterations()) * 10.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RenderBusySongTenSeconds)->Unit(benchmark::kMillisecond);
+
+// Three instruments whose 72 voices take all but 77824 bytes of the 1 GiB bank (loaded here with
+// no drums; bench/big_songs.py writes a slightly shorter one for `rkv`, which loads the drums).
+test::SongSpec oneGiBSong() {
+    test::SongSpec s = busySong();
+    for (int k = 0; k < 3; ++k) {
+        auto& in = s.instruments[k];
+        in.noteLength = LOAD_NOTE_LENGTH;
+        for (int i = 0; i < 256; ++i)
+            in.wave[i] = static_cast<std::int8_t>((i * (5 + 2 * k)) % 256 - 128);
+        for (int i = 0; i < 64; ++i)
+            in.envelope[i] = static_cast<std::int8_t>((i * (k + 1) * 3) % 200 - 100);
+    }
+    return s;
+}
+
+// A 64-bit hash of a voice's bytes, eight at a time.
+std::uint64_t voiceHash(const std::uint8_t* p, std::uint32_t n) {
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ n;
+    std::uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x100000001B3u;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i)
+        h = (h ^ p[i]) * 0x100000001B3u;
+    return h;
+}
+
+void BM_LoadOneGiBSong(benchmark::State& state) {
+    test::TempFile file(test::songBytes(oneGiBSong()));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto player = std::make_unique<Player>();
+        test::OfflineDevice device;
+        initSoundDevice(player->bank, &device);
+        state.ResumeTiming();
+        transportCommand(*player, TRANSPORT_LOAD, file.path());
+        state.PauseTiming();
+        // The voices must really hold today's notes: a hash of every one against the record.
+        const bool print = std::getenv("RKV_PRINT_VOICE_CHECKSUMS") != nullptr;
+        int wrong = -1;
+        for (int j = 0; j < LOAD_VOICES; ++j) {
+            const Voice& v = player->bank.voices[FIRST_TRACK_SLOT + j];
+            const std::uint64_t h = v.data ? voiceHash(v.data, v.length) : 0;
+            if (print) std::printf("    0x%016llxu,\n", static_cast<unsigned long long>(h));
+            if (h != LOAD_VOICE_CHECKSUMS[j] && wrong < 0) wrong = j;
+        }
+        std::fflush(stdout);
+        player.reset();
+        if (wrong >= 0) {
+            state.SkipWithError(
+                ("voice " + std::to_string(wrong) + " differs from the record").c_str());
+            break;
+        }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_LoadOneGiBSong)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "cli/audio_writer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -176,7 +177,14 @@ struct AudioWriter::Impl {
             // 16-bit samples made exactly as the sound device gets them, not by the library.
             pcm.resize(2 * frames);
             floatToPcm16(stereo, pcm.data(), 2 * frames);
-            written = sf_writef_short(sf, pcm.data(), n);
+            if (format.container == Container::Wav && std::endian::native == std::endian::little) {
+                // The samples are already the file's bytes: one write, not the library's 16 KB
+                // copies.
+                const auto bytes = static_cast<sf_count_t>(pcm.size() * sizeof(std::int16_t));
+                written = sf_write_raw(sf, pcm.data(), bytes) == bytes ? n : 0;
+            } else {
+                written = sf_writef_short(sf, pcm.data(), n);
+            }
         }
         if (written != n) fail(sf_strerror(sf));
     }

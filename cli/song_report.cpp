@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -146,28 +146,34 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
                    {"seconds", framesToSeconds(play.frames())}};
 
     // What the played steps use.
-    std::array<std::map<int, std::uint64_t>, TRACK_COUNT> notes;
-    std::map<std::uint32_t, std::uint64_t> panCodes;
+    // Fixed arrays, one pass over the played steps, one visit per set note bit.
+    std::array<std::array<std::uint64_t, NOTES_PER_TRACK>, TRACK_COUNT> notes{};
+    std::array<std::uint64_t, 256> panCodes{};
     forEachPlayedStep(song, t, [&](std::int32_t p) {
-        for (int k = 0; k < TRACK_COUNT; ++k) {
-            const StepWord w = song.tracks[static_cast<std::size_t>(k)].at(p);
-            for (int i = 0; i < NOTES_PER_TRACK; ++i)
-                if (noteBit(w, i)) ++notes[static_cast<std::size_t>(k)][i];
-            if (panCode(w) != 0) ++panCodes[panCode(w)];
+        for (std::size_t k = 0; k < song.tracks.size(); ++k) {
+            const StepWord w = song.tracks[k].at(p);
+            for (std::uint32_t bits = w & 0xFFFFFFu; bits != 0; bits &= bits - 1)
+                ++notes[k][static_cast<std::size_t>(std::countr_zero(bits))];
+            ++panCodes[panCode(w)];
         }
     });
+    // The notes a track uses, lowest first, with how often each is played.
+    auto used = [&](std::size_t k, auto fn) {
+        for (std::size_t i = 0; i < NOTES_PER_TRACK; ++i)
+            if (notes[k][i] != 0) fn(static_cast<int>(i), notes[k][i]);
+    };
 
     const auto voices = instrumentVoices(h, kit.bytes);
     json instruments = json::array();
     for (int k = 0; k < INSTRUMENT_COUNT; ++k) {
         const InstrumentRecord& in = h.instruments[static_cast<std::size_t>(k)];
         const std::string name = "instrument " + std::to_string(k);
-        json used = json::array();
+        json names = json::array();
         std::uint64_t count = 0;
-        for (const auto& [pitch, n] : notes[static_cast<std::size_t>(k)]) {
-            used.push_back(noteName(in.octave, pitch));
+        used(static_cast<std::size_t>(k), [&](int pitch, std::uint64_t n) {
+            names.push_back(noteName(in.octave, pitch));
             count += n;
-        }
+        });
         const char* state = voices[static_cast<std::size_t>(k)] == InstrumentVoices::Sounding
                                 ? "sounding"
                                 : "silent";
@@ -179,7 +185,7 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
               {{"samples", in.noteLength}, {"ms", round3(in.noteLength * 1000.0 / SAMPLE_RATE)}}},
              {"volume", volumeJson(in.volume)},
              {"voices", state},
-             {"notes_used", used},
+             {"notes_used", names},
              {"notes_played", count}});
 
         if (!volumeApplies(levelHundredths(in.volume)))
@@ -218,13 +224,13 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
     const std::int32_t soft =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(h.drumVolume) * 70u) / 100;
     json keys = json::array();
-    for (const auto& [key, n] : notes[3]) {
+    used(3, [&](int key, std::uint64_t n) {
         const char* sound = DRUM_PAIR_SOUNDS[static_cast<std::size_t>(key / 2)];
         keys.push_back({{"key", key},
                         {"sound", *sound ? json(sound) : json(nullptr)},
                         {"loudness", key % 2 == 0 ? "loud" : "soft"},
                         {"count", n}});
-    }
+    });
     r["drums"] = {{"volume",
                    {{"level", h.drumVolume},
                     {"loud_db", levelHundredths(h.drumVolume) / 100.0},
@@ -241,20 +247,24 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
         warn(warnings, "ignored",
              "drums: soft " + volumeProblem(soft) +
                  ": the mixer refuses it and the voices stay at their previous volume");
-    for (const auto& [key, n] : notes[3])
+    used(3, [&](int key, std::uint64_t n) {
         if (key == 6 || key == 7)
             warn(warnings, "silent",
                  "drums: key " + std::to_string(key) + " has no sound (" + std::to_string(n) +
                      " steps)");
+    });
 
     json tracks = json::array();
     for (int k = 0; k < TRACK_COUNT; ++k)
-        if (!notes[static_cast<std::size_t>(k)].empty()) tracks.push_back(k);
+        if (std::any_of(notes[static_cast<std::size_t>(k)].begin(),
+                        notes[static_cast<std::size_t>(k)].end(),
+                        [](std::uint64_t n) { return n != 0; }))
+            tracks.push_back(k);
     r["tracks_used"] = tracks;
     json pans = json::array();
     json ignoredPans = json::array();
-    for (const auto& [code, n] : panCodes)
-        (code < PAN_TABLE.size() ? pans : ignoredPans).push_back(code);
+    for (std::uint32_t code = 1; code < panCodes.size(); ++code)
+        if (panCodes[code] != 0) (code < PAN_TABLE.size() ? pans : ignoredPans).push_back(code);
     r["pan_codes_used"] = pans;
     if (!ignoredPans.empty())
         warn(warnings, "ignored",

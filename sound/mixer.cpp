@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "sound/voice_bank.hpp"
@@ -34,8 +35,8 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 #endif
 
 // Adds n samples of one voice into the accumulators.
-RKV_VECTOR_CLONES void addVoice(const std::uint8_t* s, float gl, float gr, float* left,
-                                float* right, std::size_t n) {
+RKV_VECTOR_CLONES void addVoice(const std::uint8_t* __restrict s, float gl, float gr,
+                                float* __restrict left, float* __restrict right, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const float x = static_cast<float>(s[i]) - 128.0f;
         left[i] += x * gl;
@@ -51,7 +52,8 @@ struct Share {
 
 // Four voices in one pass over the accumulators: a quarter of the loads and stores of single
 // passes, and the same additions in the same order.
-RKV_VECTOR_CLONES void addVoiceQuad(const Share* v, float* left, float* right, std::size_t n) {
+RKV_VECTOR_CLONES void addVoiceQuad(const Share* v, float* __restrict left, float* __restrict right,
+                                    std::size_t n) {
     const std::uint8_t *a = v[0].samples, *b = v[1].samples, *c = v[2].samples, *d = v[3].samples;
     const float al = v[0].gainLeft, bl = v[1].gainLeft, cl = v[2].gainLeft, dl = v[3].gainLeft;
     const float ar = v[0].gainRight, br = v[1].gainRight, cr = v[2].gainRight, dr = v[3].gainRight;
@@ -87,24 +89,36 @@ void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
             addVoice(group[g].samples, group[g].gainLeft, group[g].gainRight, left, right, frames);
         grouped = 0;
     };
-    for (Voice& v : bank.voices) {
-        if (!v.playing) continue;
-        const std::size_t n = std::min<std::size_t>(frames, v.length - v.index);
-        if (v.data) {
-            const Share share{v.data + v.index, v.gainLeft, v.gainRight};
-            if (n < frames) {
-                flush();
-                addVoice(share.samples, share.gainLeft, share.gainRight, left, right, n);
-            } else {
-                group[grouped++] = share;
-                if (grouped == 4) {
-                    addVoiceQuad(group, left, right, frames);
-                    grouped = 0;
+    // Only voices whose bit is set can be playing; walking the bits from the lowest keeps slot
+    // order. A bit may outlive its voice (released, or stopped by other means): it is cleared here.
+    for (std::size_t w = 0; w < bank.playingMask.size(); ++w) {
+        for (std::uint64_t bits = bank.playingMask[w]; bits != 0; bits &= bits - 1) {
+            const int b = std::countr_zero(bits);
+            Voice& v = bank.voices[w * 64 + static_cast<std::size_t>(b)];
+            if (!v.playing) {
+                bank.playingMask[w] &= ~(std::uint64_t{1} << b);
+                continue;
+            }
+            const std::size_t n = std::min<std::size_t>(frames, v.length - v.index);
+            if (v.data) {
+                const Share share{v.data + v.index, v.gainLeft, v.gainRight};
+                if (n < frames) {
+                    flush();
+                    addVoice(share.samples, share.gainLeft, share.gainRight, left, right, n);
+                } else {
+                    group[grouped++] = share;
+                    if (grouped == 4) {
+                        addVoiceQuad(group, left, right, frames);
+                        grouped = 0;
+                    }
                 }
             }
+            v.index += static_cast<std::uint32_t>(n);
+            if (v.index >= v.length) { // one shot
+                v.playing = false;
+                bank.playingMask[w] &= ~(std::uint64_t{1} << b);
+            }
         }
-        v.index += static_cast<std::uint32_t>(n);
-        if (v.index >= v.length) v.playing = false; // one shot
     }
     flush();
 
@@ -158,12 +172,20 @@ void mixFrames(VoiceBank& bank, float* stereoOut, std::size_t frames) {
     }
 }
 
-RKV_VECTOR_CLONES void floatToPcm16(const float* in, std::int16_t* out, std::size_t samples) {
+RKV_VECTOR_CLONES void floatToPcm16(const float* __restrict in, std::int16_t* __restrict out,
+                                    std::size_t samples) {
+    // Round half away from zero without a branch or a wider type: after the clamp |x| <= 32767,
+    // so the truncation and the fraction x - t are exact, and the fraction decides the step.
     for (std::size_t i = 0; i < samples; ++i) {
-        const float x = std::clamp(in[i], -1.0f, 1.0f) * 32767.0f;
-        // Round half away from zero; in double so that adding the half is exact.
-        const double half = x >= 0.0f ? 0.5 : -0.5;
-        out[i] = static_cast<std::int16_t>(static_cast<double>(x) + half);
+        float x = in[i];
+        x = x < -1.0f ? -1.0f : x;
+        x = x > 1.0f ? 1.0f : x;
+        x *= 32767.0f;
+        const auto t = static_cast<std::int32_t>(x);
+        const float fraction = x - static_cast<float>(t);
+        const std::int32_t up = fraction >= 0.5f ? 1 : 0;
+        const std::int32_t down = fraction <= -0.5f ? 1 : 0;
+        out[i] = static_cast<std::int16_t>(t + up - down);
     }
 }
 

@@ -73,6 +73,8 @@ struct VoiceBank {
     mutable std::recursive_mutex lock;
     bool deviceOpen = false;
     std::array<Voice, VOICE_SLOTS> voices{};
+    // One bit per slot, set when the voice is restarted: the mixer visits only these slots.
+    std::array<std::uint64_t, VOICE_SLOTS / 64> playingMask{};
     std::array<std::unique_ptr<std::uint8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
     std::uint64_t reservedBytes = 0; // all voices together, against MAX_BANK_BYTES
     std::uint64_t frame = 0;         // frames mixed so far
@@ -101,6 +103,15 @@ void wakeSoundDevice(VoiceBank& bank);
 
 int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n);
 int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n);
+// A buffer for the whole of a created voice, to be filled by the caller and handed over with
+// adoptVoiceBuffer, and its length; null when the slot holds no voice or memory is short. Its
+// pages are untouched.
+std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
+                                               std::uint32_t& length);
+// Swaps a filled buffer from newVoiceBuffer into the slot in O(1) under the lock, without a copy;
+// `buffer` then holds the old one. Returns 0 when the voice was released or recreated meanwhile.
+int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::uint8_t[]>& buffer,
+                     std::uint32_t length);
 void releaseVoice(VoiceBank& bank, int slot);
 void restartVoice(VoiceBank& bank, int slot);
 // Volume level: 300 = full, each unit 0.08 dB.
