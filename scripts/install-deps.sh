@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps imagemagick sox libsox-fmt-all
   python3 python3-numpy
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
