@@ -182,6 +182,14 @@ class Reading(Case):
             code, peak, err = peak_kib([*args, big])
             self.assertEqual(code, 0, err)
             self.assertLess(peak, fixed + 1.2 * size / 1024, args)
+        # Memory running out is said as such, with its own code.
+        huge = os.path.join(self.dir, "huge.rkv")
+        sparse(huge, 1 << 30, b"RKV\0", (1 << 30) // 16)
+
+        def small_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20))
+        r = self.run_rkv("info", huge, preexec_fn=small_memory)
+        self.assertEqual((r.returncode, r.stderr), (6, b"rkv: out of memory\n"))
 
     def test_stdout_streams_with_bounded_memory(self):
         base = peak_kib(["render", SONG, "-o", "-", "--seconds", "1"])[1]
