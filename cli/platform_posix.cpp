@@ -97,8 +97,12 @@ bool openPending(const std::string& path, PendingFile& file, std::string& error)
             std::free(real);
         }
     }
-    if (::stat(file.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return error = std::strerror(EISDIR), false;
+    if (::stat(file.target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return error = std::strerror(EISDIR), false;
+        // A device or a FIFO would be replaced by a regular file, not written to.
+        if (!S_ISREG(st.st_mode))
+            return error = "not a regular file (use -o - for a pipe or a device)", false;
+    }
 #ifdef O_TMPFILE
     // An unnamed file: whatever ends the process, nothing partial is ever left behind.
     file.fd = ::open(directoryOf(file.target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);

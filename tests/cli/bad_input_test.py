@@ -129,6 +129,11 @@ class Names(Case):
         with open(real, "rb") as f:
             self.assertEqual(f.read(), self.reference())
         self.assertEqual(sorted(os.listdir(self.out)), ["link.wav", "real.wav"])
+        # A FIFO or a device is never replaced by a file.
+        fifo = os.path.join(self.out, "pipe.wav")
+        os.mkfifo(fifo)
+        self.assertEqual(self.run_rkv("render", SONG, "-o", fifo).returncode, 4)
+        self.assertFalse(os.path.isfile(fifo))
 
     def test_readable_limits(self):
         for args in (["--seconds", "inf"], ["--loops", "-1"], ["--fade", "1e400"]):
