@@ -5,7 +5,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: run test deps deps-player build build-player test-normal test-asan test-tsan bench clean windows test-windows
+.PHONY: run test deps deps-player build build-player test-normal test-asan test-tsan bench clean windows  test-windows fuzz-build fuzz fuzz-smoke
 
 # Without a display the player cannot open its window: say so before installing or building.
 ifneq ($(filter run,$(MAKECMDGOALS)),)
@@ -74,5 +74,24 @@ bench:
 	./bench/compare_players.py build-bench/cli/rkv
 	./bench/compare_players.py build-bench/cli/rkv --rate 48000
 
+# The libFuzzer harnesses of tests/fuzz, built with clang (everything instrumented, UBSan fatal).
+# `make fuzz FUZZ_SECONDS=3600` runs each for an hour; new inputs gather in build-fuzz/corpus-*,
+# a failing input is saved as build-fuzz/crash-HARNESS-*. `make fuzz-smoke` is CI's short run.
+FUZZ_SECONDS ?= 600
+FUZZERS = parse transport report synth
+fuzz-build:
+	CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DRKV_FUZZ=ON -DRKV_WERROR=ON -DRKV_BUILD_APP=OFF -DRKV_BUILD_BENCH=OFF -DRKV_BUILD_TOOLS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
+
+fuzz: fuzz-build
+	for f in $(FUZZERS); do mkdir -p build-fuzz/corpus-$$f && \
+	  build-fuzz/tests/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=1024 \
+	    -print_final_stats=1 -artifact_prefix=build-fuzz/crash-$$f- \
+	    build-fuzz/corpus-$$f tests/fuzz/corpus || exit 1; done
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=15
+
 clean:
-	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win
+	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win build-fuzz

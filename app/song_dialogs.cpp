@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "sequencer/transport.hpp"
 #include "song/song.hpp"
@@ -16,9 +17,13 @@ namespace rkv {
 namespace {
 
 // The engine reads files through the C library, so test them the same way, with the same bytes
-// for the name.
+// for the name. Only a regular file counts as openable: a FIFO or a device could block the window
+// for ever or never end.
 std::FILE* openForReading(const QString& path) {
-    return std::fopen(QFile::encodeName(path).constData(), "rb");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::fopen(name.constData(), "rb");
 }
 
 } // namespace

@@ -9,10 +9,10 @@
 #include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "cli/platform.hpp"
 #include "cli/session.hpp"
 #include "sound/voice_bank.hpp"
 
@@ -28,10 +28,6 @@ bool endsWith(const std::string& s, const std::string& suffix) {
             return false;
     }
     return true;
-}
-
-std::string errnoText() {
-    return std::strerror(errno);
 }
 
 } // namespace
@@ -62,21 +58,30 @@ struct AudioWriter::Impl {
     std::uint64_t totalFrames = 0;
     std::uint64_t fadeFrames = 0;
     std::uint64_t framesIn = 0;
+    std::uint64_t framesOut = 0; // after resampling
 
     bool toStdout = false;
-    std::string tempPath;             // the file being written, renamed into place by finish()
-    std::vector<std::uint8_t> memory; // standard output's WAV, built here first
-    sf_count_t memoryPos = 0;
+    platform::PendingFile file; // the file being written, put in place by finish()
+    int fd = -1;                // where the bytes go: the pending file or standard output
+    sf_count_t position = 0;    // the library's idea of where it writes
+    sf_count_t length = 0;
+    // Standard output cannot seek: the header, with the lengths known in advance, goes first, then
+    // every block as it is made. `sent` counts the bytes already out.
+    std::vector<std::uint8_t> header;
+    sf_count_t sent = -1; // -1 while the header is still being made
+    int writeErrno = 0;   // the system's reason for a failed write, reported over the library's
 
     SNDFILE* sf = nullptr;
     soxr_t resampler = nullptr;
     std::vector<float> resampled;
     std::vector<std::int16_t> pcm;
     std::vector<float> clamped;
-    bool finished = false;
 
     [[noreturn]] void fail(const std::string& why) const {
         throw CliError(EXIT_CANNOT_WRITE, shownPath + ": cannot write: " + why);
+    }
+    [[noreturn]] void failWrite() const {
+        fail(writeErrno ? std::strerror(writeErrno) : sf_strerror(sf));
     }
 
     static int sndfileFormat(const OutputFormat& f) {
@@ -91,35 +96,91 @@ struct AudioWriter::Impl {
         return SF_FORMAT_WAV | (f.floatSamples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
     }
 
-    // Virtual file over `memory`, for standard output.
-    static sf_count_t vLength(void* user) {
-        return static_cast<sf_count_t>(static_cast<Impl*>(user)->memory.size());
+    bool writeAll(const void* data, std::size_t n, off_t at) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        while (n > 0) {
+            const ssize_t w = toStdout ? ::write(fd, p, n) : ::pwrite(fd, p, n, at);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                writeErrno = w < 0 ? errno : EIO;
+                return false;
+            }
+            p += w;
+            n -= static_cast<std::size_t>(w);
+            at += w;
+        }
+        return true;
     }
+
+    // The library's file, over `fd`: the system's errors are kept to be reported as they are.
+    static Impl& self(void* user) { return *static_cast<Impl*>(user); }
+    static sf_count_t vLength(void* user) { return self(user).length; }
     static sf_count_t vSeek(sf_count_t offset, int whence, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        sf_count_t base = 0;
-        if (whence == SEEK_CUR) base = self->memoryPos;
-        if (whence == SEEK_END) base = static_cast<sf_count_t>(self->memory.size());
-        self->memoryPos = std::max<sf_count_t>(0, base + offset);
-        return self->memoryPos;
+        Impl& w = self(user);
+        const sf_count_t base = whence == SEEK_CUR ? w.position : whence == SEEK_END ? w.length : 0;
+        w.position = std::max<sf_count_t>(0, base + offset);
+        return w.position;
     }
     static sf_count_t vRead(void* ptr, sf_count_t count, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        const auto size = static_cast<sf_count_t>(self->memory.size());
-        const sf_count_t n = std::clamp<sf_count_t>(size - self->memoryPos, 0, count);
-        std::memcpy(ptr, self->memory.data() + self->memoryPos, static_cast<std::size_t>(n));
-        self->memoryPos += n;
+        Impl& w = self(user);
+        if (w.toStdout || count <= 0) return 0;
+        const ssize_t n = ::pread(w.fd, ptr, static_cast<std::size_t>(count), w.position);
+        if (n <= 0) return 0;
+        w.position += n;
         return n;
     }
     static sf_count_t vWrite(const void* ptr, sf_count_t count, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        const auto end = static_cast<std::size_t>(self->memoryPos + count);
-        if (end > self->memory.size()) self->memory.resize(end);
-        std::memcpy(self->memory.data() + self->memoryPos, ptr, static_cast<std::size_t>(count));
-        self->memoryPos += count;
+        Impl& w = self(user);
+        const auto n = static_cast<std::size_t>(count);
+        if (w.toStdout && w.sent < 0) {
+            // Still the header: kept until the lengths are filled in.
+            const auto end = static_cast<std::size_t>(w.position) + n;
+            if (end > w.header.size()) w.header.resize(end);
+            std::memcpy(w.header.data() + w.position, ptr, n);
+        } else if (w.toStdout && w.position < w.sent) {
+            // The library rewrites the header at the end; ours already went out, complete.
+        } else if (!w.writeAll(ptr, n, static_cast<off_t>(w.position))) {
+            return 0;
+        } else if (w.toStdout) {
+            w.sent += count;
+        }
+        w.position += count;
+        w.length = std::max(w.length, w.position);
         return count;
     }
-    static sf_count_t vTell(void* user) { return static_cast<Impl*>(user)->memoryPos; }
+    static sf_count_t vTell(void* user) { return self(user).position; }
+
+    // The frames the output will hold once resampled.
+    std::uint64_t outputFrames() const {
+        return (totalFrames * static_cast<std::uint64_t>(format.rate) + SAMPLE_RATE / 2) /
+               SAMPLE_RATE;
+    }
+
+    // Fills in the lengths of the header the library made for an empty file and sends it.
+    void sendHeader() {
+        const std::uint64_t dataBytes = outputFrames() * 2 * (format.floatSamples ? 4 : 2);
+        const auto put = [&](std::size_t at, std::uint64_t v) {
+            const auto clamped = static_cast<std::uint32_t>(std::min<std::uint64_t>(v, UINT32_MAX));
+            for (int i = 0; i < 4 && at + 4 <= header.size(); ++i)
+                header[at + static_cast<std::size_t>(i)] =
+                    static_cast<std::uint8_t>(clamped >> (8 * i));
+        };
+        put(4, header.size() - 8 + dataBytes);
+        for (std::size_t at = 12; at + 8 <= header.size();) {
+            const std::string id(header.begin() + static_cast<long>(at),
+                                 header.begin() + static_cast<long>(at) + 4);
+            if (id == "fact") put(at + 8, outputFrames());
+            if (id == "data") {
+                put(at + 4, dataBytes);
+                break;
+            }
+            at += 8 + (header[at + 4] | header[at + 5] << 8 | header[at + 6] << 16 |
+                       static_cast<std::size_t>(header[at + 7]) << 24);
+        }
+        if (!writeAll(header.data(), header.size(), 0)) failWrite();
+        sent = static_cast<sf_count_t>(header.size());
+        header = {};
+    }
 
     void open() {
         SF_INFO info{};
@@ -128,29 +189,19 @@ struct AudioWriter::Impl {
         info.format = sndfileFormat(format);
         if (toStdout) {
             if (isatty(STDOUT_FILENO)) fail("refusing to write audio to a terminal");
-            static SF_VIRTUAL_IO io{&vLength, &vSeek, &vRead, &vWrite, &vTell};
-            sf = sf_open_virtual(&io, SFM_WRITE, &info, this);
+            fd = STDOUT_FILENO;
         } else {
-            struct stat st {};
-            if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fail("Is a directory");
-            // A hidden sibling, renamed over the target only once complete: no partial file ever
-            // carries the output's name, and a failed render leaves nothing behind.
-            const std::size_t slash = path.rfind('/');
-            const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-            const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-            tempPath = (slash == std::string::npos ? "./" : dir) + "." + base + ".XXXXXX";
-            const int fd = mkstemp(tempPath.data());
-            if (fd < 0) {
-                tempPath.clear();
-                fail(errnoText());
-            }
-            sf = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-            if (!sf) ::close(fd);
+            std::string error;
+            if (!platform::openPending(path, file, error)) fail(error);
+            fd = file.fd;
         }
-        if (!sf) fail(sf_strerror(nullptr));
+        static SF_VIRTUAL_IO io{&vLength, &vSeek, &vRead, &vWrite, &vTell};
+        sf = sf_open_virtual(&io, SFM_WRITE, &info, this);
+        if (!sf) fail(writeErrno ? std::strerror(writeErrno) : sf_strerror(nullptr));
         // The peak chunk of a float file carries a time stamp: leave it out so equal renders give
         // equal files.
         sf_command(sf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+        if (toStdout) sendHeader();
 
         if (format.rate != SAMPLE_RATE) {
             soxr_error_t error = nullptr;
@@ -162,6 +213,11 @@ struct AudioWriter::Impl {
     }
 
     void encode(const float* stereo, std::size_t frames) {
+        // The streamed header promised a length: hold to it exactly.
+        if (toStdout)
+            frames = static_cast<std::size_t>(
+                std::min<std::uint64_t>(frames, outputFrames() - framesOut));
+        framesOut += frames;
         if (frames == 0) return;
         sf_count_t written = 0;
         const auto n = static_cast<sf_count_t>(frames);
@@ -186,7 +242,7 @@ struct AudioWriter::Impl {
                 written = sf_writef_short(sf, pcm.data(), n);
             }
         }
-        if (written != n) fail(sf_strerror(sf));
+        if (written != n) failWrite();
     }
 
     void resample(const float* stereo, std::size_t frames) {
@@ -222,21 +278,10 @@ struct AudioWriter::Impl {
         }
     }
 
-    void writeStdout() {
-        std::size_t done = 0;
-        while (done < memory.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, memory.data() + done, memory.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) fail(errnoText());
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
     void discard() {
         if (sf) sf_close(sf);
         sf = nullptr;
-        if (!tempPath.empty()) std::remove(tempPath.c_str());
-        tempPath.clear();
+        platform::discardPending(file);
     }
 };
 
@@ -276,19 +321,17 @@ void AudioWriter::write(float* stereo, std::size_t frames) {
 void AudioWriter::finish() {
     Impl& w = *impl_;
     if (w.resampler) w.resample(nullptr, 0);
+    if (w.toStdout && w.framesOut < w.outputFrames()) {
+        std::vector<float> silence(2 * (w.outputFrames() - w.framesOut));
+        w.encode(silence.data(), silence.size() / 2);
+    }
     SNDFILE* sf = w.sf;
     w.sf = nullptr;
-    if (sf_close(sf) != 0) w.fail("cannot finish the file");
-    if (w.toStdout) {
-        w.writeStdout();
-        return;
-    }
-    // mkstemp makes the file private; give it the usual permissions.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(w.tempPath.c_str(), 0666 & ~mask);
-    if (std::rename(w.tempPath.c_str(), w.path.c_str()) != 0) w.fail(errnoText());
-    w.tempPath.clear();
+    if (sf_close(sf) != 0 || w.writeErrno)
+        w.fail(w.writeErrno ? std::strerror(w.writeErrno) : "cannot finish the file");
+    if (w.toStdout) return;
+    std::string error;
+    if (!platform::commitPending(w.file, error)) w.fail(error);
 }
 
 } // namespace rkv::cli

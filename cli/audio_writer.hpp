@@ -1,6 +1,6 @@
 // Writes rendered frames to an audio file: optional fade-out, optional resampling, then WAV, FLAC
 // or Ogg Vorbis. A file appears under its name only once it is complete; standard output gets a
-// WAV built in memory first (a WAV header needs the final length).
+// WAV streamed block by block, its header carrying the length known in advance.
 #pragma once
 
 #include <cstddef>

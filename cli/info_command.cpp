@@ -7,6 +7,30 @@
 
 namespace rkv::cli {
 
+namespace {
+
+// File names are bytes, JSON strings are UTF-8: a name that is not valid UTF-8 is shown with
+// U+FFFD in "file" and given exactly, as hexadecimal bytes, in "file_hex".
+void nameFileExactly(nlohmann::json& report, const std::string& path) {
+    const nlohmann::json name(path);
+    try {
+        (void)name.dump();
+        return;
+    } catch (const nlohmann::json::type_error&) {
+    }
+    report["file"] =
+        nlohmann::json::parse(name.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    static const char* HEX = "0123456789abcdef";
+    std::string hex;
+    for (const char c : path) {
+        hex += HEX[static_cast<unsigned char>(c) >> 4];
+        hex += HEX[static_cast<unsigned char>(c) & 15];
+    }
+    report["file_hex"] = hex;
+}
+
+} // namespace
+
 int runInfo(const InfoOptions& options) {
     const DrumKitVoices kit = builtinDrumKitVoices();
     nlohmann::json reports = nlohmann::json::array();
@@ -16,7 +40,8 @@ int runInfo(const InfoOptions& options) {
         // Every file is reported; the exit code is that of the first one that failed.
         try {
             const SongFile file = readSongFile(path);
-            const nlohmann::json report = songReport(file, kit, options.loops);
+            nlohmann::json report = songReport(file, kit, options.loops);
+            nameFileExactly(report, path);
             if (options.json) {
                 reports.push_back(report);
             } else {

@@ -1,11 +1,12 @@
 // rkv: the command-line face of the player: describe, render and play .rkv songs.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #endif
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/platform.hpp"
 #include "cli/session.hpp"
 
 namespace {
@@ -22,8 +24,11 @@ constexpr const char* EXIT_CODES = R"(Exit codes:
   1  usage error (unknown option, bad value)
   2  a file cannot be opened or read
   3  a file is refused (not a song, or values the player cannot play)
-  4  the output cannot be written
-  5  no sound device)";
+  4  the output cannot be written (a full disk, a file-size limit, a closed pipe)
+  5  no sound device
+  6  out of memory
+  7  internal error
+  128+N  ended by signal N (130 for Ctrl-C); an unfinished output file is removed)";
 
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -52,18 +57,26 @@ class HelpFormatter final : public CLI::Formatter {
     }
 };
 
-} // namespace
 
-int main(int argc, char** argv) {
+// A range check whose message says the limit in words (CLI11's own prints the largest double).
+CLI::Validator between(double low, double high, const std::string& what) {
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && value >= low && value <= high) return {};
+            return "must be " + what + ", not " + text;
+        },
+        "", "");
+}
+
+int run(int argc, char** argv) {
     using namespace rkv::cli;
 #ifdef _WIN32
     // The WAV that `-o -` writes is binary: no newline translation.
     _setmode(_fileno(stdout), _O_BINARY);
-#else
-    // A closed pipe on standard output is reported as a write error, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
 #endif
-
+    const CLI::Validator LOOP_COUNT =
+        between(0, 18446744073709551615.0, "a whole number, 0 or more");
     CLI::App app{"rkv: describe, render and play .rkv step-sequenced songs.", "rkv"};
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(EXIT_CODES);
@@ -79,7 +92,7 @@ int main(int argc, char** argv) {
     infoCmd
         ->add_option("--loops", info.loops,
                      "Size the render figures for this many loop repeats (default 0)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(LOOP_COUNT);
 
     RenderOptions render;
     CLI::App* renderCmd = app.add_subcommand(
@@ -91,16 +104,16 @@ int main(int argc, char** argv) {
         renderCmd
             ->add_option("--seconds", render.seconds,
                          "Render exactly this many seconds, looping as the player does")
-            ->check(CLI::NonNegativeNumber);
+            ->check(between(0, 43200, "between 0 and 43200 seconds"));
     CLI::Option* loops =
         renderCmd
             ->add_option("--loops", render.loops,
                          "Play the first pass, N repeats of the loop, then let voices ring out "
                          "(default 0)")
-            ->check(CLI::NonNegativeNumber);
+            ->check(LOOP_COUNT);
     seconds->excludes(loops);
     renderCmd->add_option("--fade", render.fadeSeconds, "Fade out linearly over the last SECONDS")
-        ->check(CLI::NonNegativeNumber);
+        ->check(between(0, 43200, "between 0 and 43200 seconds"));
     renderCmd->add_flag("--float", render.floatSamples, "Write 32-bit float samples (WAV only)");
     renderCmd->add_option("--rate", render.rate, "Output sample rate (resampled when not 22050)")
         ->check(CLI::IsMember({22050, 44100, 48000}));
@@ -113,7 +126,7 @@ int main(int argc, char** argv) {
         ->add_option("--loops", play.loops,
                      "Stop after the first pass and N loop repeats (default: loop forever; "
                      "Ctrl-C stops)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(LOOP_COUNT);
 
     // Said plainly, rather than as a missing subcommand.
     const auto known = [&](const std::string& name) {
@@ -136,17 +149,37 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rkv: %s (see rkv --help)\n", oneLine(e.what()).c_str());
         return EXIT_USAGE;
     }
+    if (infoCmd->parsed()) return runInfo(info);
+    if (renderCmd->parsed()) return runRender(render);
+    if (playCmd->parsed()) return runPlay(play);
+    return EXIT_USAGE;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace rkv::cli;
+    // Terminating signals remove what is unfinished; a closed pipe or a file-size limit is
+    // reported as a write error, not a silent death.
+    platform::installSignalHandlers();
+    int code = EXIT_USAGE;
     try {
-        if (infoCmd->parsed()) return runInfo(info);
-        if (renderCmd->parsed()) return runRender(render);
-        if (playCmd->parsed()) return runPlay(play);
+        code = run(argc, argv);
     } catch (const CliError& e) {
         std::fprintf(stderr, "rkv: %s\n", oneLine(e.what()).c_str());
-        return e.code();
+        code = e.code();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "rkv: out of memory\n");
-        return EXIT_CANNOT_WRITE;
+        code = EXIT_OUT_OF_MEMORY;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "rkv: internal error: %s\n", oneLine(e.what()).c_str());
+        code = EXIT_INTERNAL;
     }
-    return EXIT_USAGE;
+    // Every command's output counts: a report that did not reach its reader is a failure.
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "rkv: standard output: cannot write: %s\n", std::strerror(errno));
+        if (code == EXIT_OK) code = EXIT_CANNOT_WRITE;
+    }
+    return code;
 }

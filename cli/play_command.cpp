@@ -1,5 +1,4 @@
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "audio/sdl_output.hpp"
 #endif
 #include "cli/commands.hpp"
+#include "cli/platform.hpp"
 #include "cli/session.hpp"
 #include "cli/song_timing.hpp"
 
@@ -28,50 +28,14 @@ using DeviceOutput = SdlOutput;
 constexpr const char* NULL_DEVICE = "/dev/null";
 #endif
 
-volatile std::sig_atomic_t interrupted = 0;
-
-void onSignal(int) {
-    interrupted = 1;
-}
-
-// Ctrl-C and a polite kill end playback through the normal path; restored on the way out.
-class SignalGuard {
+// Ctrl-C and a polite kill end playback through the normal path, which stops the device and
+// leaves the terminal on a fresh line.
+class DeferredSignals {
   public:
-#ifdef _WIN32
-    // Ctrl-C and Ctrl-Break arrive as SIGINT and SIGBREAK through the C runtime.
-    SignalGuard() {
-        interrupted = 0;
-        oldInt_ = std::signal(SIGINT, &onSignal);
-        oldBreak_ = std::signal(SIGBREAK, &onSignal);
-    }
-    ~SignalGuard() {
-        std::signal(SIGINT, oldInt_);
-        std::signal(SIGBREAK, oldBreak_);
-    }
-
-  private:
-    void (*oldInt_)(int) = nullptr;
-    void (*oldBreak_)(int) = nullptr;
-#else
-    SignalGuard() {
-        interrupted = 0;
-        struct sigaction action {};
-        action.sa_handler = &onSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~SignalGuard() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-    SignalGuard(const SignalGuard&) = delete;
-    SignalGuard& operator=(const SignalGuard&) = delete;
-
-  private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-#endif
+    DeferredSignals() { platform::deferSignals(true); }
+    ~DeferredSignals() { platform::deferSignals(false); }
+    DeferredSignals(const DeferredSignals&) = delete;
+    DeferredSignals& operator=(const DeferredSignals&) = delete;
 };
 
 // Opens the device with standard error silenced: sound libraries print their own diagnostics
@@ -140,10 +104,8 @@ class StatusLine {
 } // namespace
 
 int runPlay(const PlayOptions& options) {
-    std::optional<BuiltinDemoFile> demo;
-    if (!options.song) demo.emplace();
-    const std::string path = options.song ? *options.song : demo->path();
-    const std::string name = options.song ? *options.song : "the built-in demo song";
+    SongFile song = options.song ? readSongFile(*options.song) : builtinDemoSong();
+    const std::string name = song.name;
 
     // The device opens paused, so nothing is mixed (and no frame counted) until the song is
     // loaded and step 0 is set to sound on the first frame: the stream matches `rkv render`.
@@ -151,7 +113,7 @@ int runPlay(const PlayOptions& options) {
     DeviceOutput output(true);
     QuietStart quietOutput(output);
     try {
-        startPlayer(*player, quietOutput, path);
+        startPlayer(*player, quietOutput, std::move(song));
     } catch (const CliError& e) {
         if (e.code() != EXIT_NO_DEVICE) throw;
         throw CliError(EXIT_NO_DEVICE,
@@ -170,7 +132,7 @@ int runPlay(const PlayOptions& options) {
         endFrame = length.frames();
     }
 
-    SignalGuard signals;
+    DeferredSignals signals;
     {
         TickLimit limit(*player, ticks);
         StatusLine status(name, endFrame);
@@ -178,7 +140,7 @@ int runPlay(const PlayOptions& options) {
         output.resume();
         for (;;) {
             const std::uint64_t frame = output.framesMixed();
-            if (interrupted || (endFrame && frame >= *endFrame)) break;
+            if (platform::caughtSignal() != 0 || (endFrame && frame >= *endFrame)) break;
             if (output.lost()) {
                 output.stop();
                 throw CliError(EXIT_NO_DEVICE, "lost the sound device");
@@ -192,7 +154,8 @@ int runPlay(const PlayOptions& options) {
         // Closed before the limit and the player go: the audio thread uses both.
         output.stop();
     }
-    return EXIT_OK;
+    const int signal = platform::caughtSignal();
+    return signal ? EXIT_SIGNAL_BASE + signal : EXIT_OK;
 }
 
 } // namespace rkv::cli

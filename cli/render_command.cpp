@@ -79,7 +79,7 @@ int runRender(const RenderOptions& options) {
 
     auto player = std::make_unique<Player>();
     OfflineDevice device;
-    startPlayer(*player, device, options.song);
+    startPlayer(*player, device, readSongFile(options.song));
 
     std::uint64_t ticks = TickLimit::UNLIMITED;
     if (!options.seconds) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unistd.h>
 
@@ -15,70 +16,57 @@
 
 namespace rkv::cli {
 
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
 SongFile readSongFile(const std::string& path) {
     SongFile file;
     file.path = path;
-    std::string reason;
-    bool openFailed = false;
-    if (!readFileBytes(path.c_str(), UINT64_MAX, file.bytes, reason, openFailed))
-        throw CliError(EXIT_CANNOT_READ,
-                       path + (openFailed ? ": cannot open: " : ": cannot read: ") + reason);
-    file.hasMagic = hasSongMagic(file.bytes);
-    file.parsed = parseSong(file.bytes);
+    const bool standardInput = path == "-";
+    file.name = standardInput ? "standard input" : path;
+    std::unique_ptr<std::FILE, FileCloser> opened;
+    if (!standardInput) {
+        opened.reset(std::fopen(path.c_str(), "rb"));
+        if (!opened)
+            throw CliError(EXIT_CANNOT_READ, path + ": cannot open: " + std::strerror(errno));
+    }
+    SongRead read = readSongFrom(standardInput ? stdin : opened.get(), true);
+    if (read.readFailed)
+        throw CliError(EXIT_CANNOT_READ, file.name + ": cannot read: " + read.error);
+    file.hasMagic = read.hasMagic;
+    file.parsed = std::move(read.parsed);
+    return file;
+}
+
+SongFile builtinDemoSong() {
+    const auto bytes = findResource(builtinResources(), "DEMO", "SONG");
+    if (bytes.empty()) throw CliError(EXIT_CANNOT_READ, "no demo song is built into this program");
+    SongFile file;
+    file.path = file.name = "the built-in demo song";
+    file.hasMagic = hasSongMagic(bytes);
+    file.parsed = parseSong(bytes);
     return file;
 }
 
 void requirePlayable(const SongFile& file) {
     if (!file.hasMagic)
-        throw CliError(EXIT_REFUSED, file.path + ": not a song file (no RKV magic)");
+        throw CliError(EXIT_REFUSED, file.name + ": not a song file (no RKV magic)");
     if (file.parsed.status != ParseStatus::Ok)
-        throw CliError(EXIT_REFUSED, file.path + ": refused: " + file.parsed.reason);
+        throw CliError(EXIT_REFUSED, file.name + ": refused: " + file.parsed.reason);
 }
 
-BuiltinDemoFile::BuiltinDemoFile() {
-    const auto bytes = findResource(builtinResources(), "DEMO", "SONG");
-    if (bytes.empty()) throw CliError(EXIT_CANNOT_READ, "no demo song is built into this program");
-#ifdef _WIN32
-    const char* dir = std::getenv("TEMP");
-#else
-    const char* dir = std::getenv("TMPDIR");
-#endif
-    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/rkv-demo-XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0) throw CliError(EXIT_CANNOT_WRITE, name + ": cannot write: " + std::strerror(errno));
-    path_ = name;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const std::string why = std::strerror(errno);
-            ::close(fd);
-            std::remove(path_.c_str());
-            throw CliError(EXIT_CANNOT_WRITE, path_ + ": cannot write: " + why);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-}
-
-BuiltinDemoFile::~BuiltinDemoFile() {
-    std::remove(path_.c_str());
-}
-
-void startPlayer(Player& player, SoundDevice& device, const std::string& songPath) {
+void startPlayer(Player& player, SoundDevice& device, SongFile&& song) {
     // Checked before the device opens, so a bad file is reported as such with or without sound.
-    requirePlayable(readSongFile(songPath));
+    requirePlayable(song);
     player.resources = builtinResources();
     if (!initSoundDevice(player.bank, &device)) throw CliError(EXIT_NO_DEVICE, "no sound device");
     loadDrumKit(player.bank, player.state, player.resources);
-    LoadOutcome outcome;
-    transportCommand(player, TRANSPORT_LOAD, songPath.c_str(), &outcome);
-    // The file was read a moment ago; it can still change or vanish in between.
-    if (outcome.status == LoadStatus::CannotOpen)
-        throw CliError(EXIT_CANNOT_READ, songPath + ": " + outcome.reason);
-    if (outcome.status == LoadStatus::Refused)
-        throw CliError(EXIT_REFUSED, songPath + ": refused: " + outcome.reason);
+    transportLoadSong(player, std::move(song.parsed.song));
 }
 
 DrumKitVoices drumKitVoices(const VoiceBank& bank) {

@@ -22,6 +22,10 @@ enum ExitCode : int {
     EXIT_REFUSED = 3,
     EXIT_CANNOT_WRITE = 4,
     EXIT_NO_DEVICE = 5,
+    EXIT_OUT_OF_MEMORY = 6,
+    EXIT_INTERNAL = 7,
+    // A terminating signal N ends rkv with 128 + N (SIGINT 130), as shells report it.
+    EXIT_SIGNAL_BASE = 128,
 };
 
 // A failure that ends the command: printed as one line "rkv: <message>" and exited with `code`.
@@ -37,15 +41,19 @@ class CliError : public std::runtime_error {
 
 // A song file read and checked the way the player will load it.
 struct SongFile {
-    std::string path;
-    std::vector<std::uint8_t> bytes;
+    std::string path; // as given; "-" is standard input
+    std::string name; // for messages
     bool hasMagic = false;
     ParseResult parsed; // status Refused when the player would not load it
 };
 
-// Reads the file; throws CliError (cannot open or read) only. Magic and parse results are left to
-// the caller, who may still want to describe a refused file.
+// Reads the file ("-": standard input) once, stopping after its first bytes when they are not a
+// song's; throws CliError (cannot open or read) only. Magic and parse results are left to the
+// caller, who may still want to describe a refused file.
 SongFile readSongFile(const std::string& path);
+
+// The song built into the program, read from memory.
+SongFile builtinDemoSong();
 
 // Throws CliError (refused) unless the player would load the file.
 void requirePlayable(const SongFile& file);
@@ -57,23 +65,9 @@ class OfflineDevice final : public SoundDevice {
     void stop() override {}
 };
 
-// The built-in demo song, written to a private temporary file because the player loads songs
-// from paths; the file is removed again when this goes out of scope.
-class BuiltinDemoFile {
-  public:
-    BuiltinDemoFile();
-    ~BuiltinDemoFile();
-    BuiltinDemoFile(const BuiltinDemoFile&) = delete;
-    BuiltinDemoFile& operator=(const BuiltinDemoFile&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 // Sets the player up as every face does: opens the device, loads the built-in drum kit and the
 // song (which must carry the magic). Throws CliError when the device or the song fails.
-void startPlayer(Player& player, SoundDevice& device, const std::string& songPath);
+void startPlayer(Player& player, SoundDevice& device, SongFile&& song);
 
 struct DrumKitVoices {
     std::array<std::uint32_t, NOTES_PER_TRACK> lengths{}; // per drum key; 0 = no sound

@@ -5,6 +5,20 @@
 
 namespace rkv {
 
+namespace {
+
+void afterLoad(Player& player) {
+    prepareSongVoices(player.bank, player.song);
+    player.state.position.store(-1);
+}
+
+} // namespace
+
+void transportLoadSong(Player& player, Song&& song) {
+    installSong(player.song, std::move(song), songClockOf(player));
+    afterLoad(player);
+}
+
 int transportCommand(Player& player, std::int32_t code, const char* path, LoadOutcome* outcome) {
     PlayState& state = player.state;
     switch (static_cast<std::int8_t>(code & 0xFF)) {
@@ -32,8 +46,7 @@ int transportCommand(Player& player, std::int32_t code, const char* path, LoadOu
         // A refused file changes nothing at all; a file that cannot be opened keeps the old
         // song, which is rendered again and rewound like a new one.
         if (out.status == LoadStatus::Refused) break;
-        prepareSongVoices(player.bank, player.song);
-        state.position.store(-1);
+        afterLoad(player);
         break;
     }
     default:

@@ -20,4 +20,7 @@ enum TransportCommand : std::int32_t {
 int transportCommand(Player& player, std::int32_t code, const char* path = nullptr,
                      LoadOutcome* outcome = nullptr);
 
+// TRANSPORT_LOAD of a song already read and accepted (from memory, or from a stream read once).
+void transportLoadSong(Player& player, Song&& song);
+
 } // namespace rkv

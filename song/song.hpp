@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -82,6 +83,22 @@ struct ParseResult {
 // Pure parser over the bytes of a file. Missing header bytes read as zero; missing track words
 // read as zero. A step count below 1 is refused.
 ParseResult parseSong(std::span<const std::uint8_t> bytes);
+
+// Reads like read(2): bytes placed in `into` (at most `max`), 0 at the end, -1 with errno set.
+using ReadFunction = std::function<std::ptrdiff_t(std::uint8_t* into, std::size_t max)>;
+
+struct SongRead {
+    bool readFailed = false; // the source failed; `error` says why
+    std::string error;
+    bool hasMagic = false;
+    ParseResult parsed;
+};
+
+// parseSong over a stream, reading each byte once and holding it once: the track bytes go straight
+// into the track words, and no more of them are read than the step count claims. `sizeHint`, the
+// source's size when known (else 0), sizes the tracks exactly. With `stopWithoutMagic`, a source
+// whose first bytes are not the magic is left after them (the parse is then not done).
+SongRead readSong(const ReadFunction& read, std::uint64_t sizeHint, bool stopWithoutMagic);
 
 // Little-endian field readers shared by the parser and the tools.
 std::uint32_t readU32LE(std::span<const std::uint8_t> bytes, std::size_t offset);

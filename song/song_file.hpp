@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,10 @@ struct LoadOutcome {
 int loadSongFile(Song& song, const char* path, const SongClock& clock,
                  LoadOutcome* outcome = nullptr);
 
-// Reads a song file's bytes: the header and no more track bytes than its step count claims, and at
-// most `limit` bytes in all. False, with the system's reason, when it cannot be opened or read.
-// Shared by the loader and the tools that inspect song files.
-bool readFileBytes(const char* path, std::uint64_t limit, std::vector<std::uint8_t>& bytes,
-                   std::string& reason, bool& openFailed);
+// Replaces `song` with one already read, as loadSongFile does with a file it loaded.
+void installSong(Song& song, Song&& fresh, const SongClock& clock);
+
+// readSong over an open file, which may be a pipe: read once, from where it stands.
+SongRead readSongFrom(std::FILE* file, bool stopWithoutMagic);
 
 } // namespace rkv

@@ -62,7 +62,7 @@ int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32
     const Guard guard(bank.lock);
     Voice& v = bank.voices[slot];
     if (!bank.deviceOpen || v.exists) return 0;
-    if (bank.reservedBytes + n > MAX_BANK_BYTES) return 0;
+    if (bank.reservedBytes + n > bank.byteLimit) return 0;
     bank.reservedBytes += n;
     v = Voice{};
     v.exists = true;

@@ -76,9 +76,11 @@ struct VoiceBank {
     // One bit per slot, set when the voice is restarted: the mixer visits only these slots.
     std::array<std::uint64_t, VOICE_SLOTS / 64> playingMask{};
     std::array<std::unique_ptr<std::uint8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
-    std::uint64_t reservedBytes = 0; // all voices together, against MAX_BANK_BYTES
-    std::uint64_t frame = 0;         // frames mixed so far
-    std::uint64_t changes = 0;       // restarts and pan changes so far
+    std::uint64_t reservedBytes = 0; // all voices together, against byteLimit
+    // MAX_BANK_BYTES for every player; a fuzzer lowers it to reach the limit cheaply.
+    std::uint64_t byteLimit = MAX_BANK_BYTES;
+    std::uint64_t frame = 0;   // frames mixed so far
+    std::uint64_t changes = 0; // restarts and pan changes so far
     FrameTimer timer;
     SoundDevice* device = nullptr; // the started device, woken by play
 };

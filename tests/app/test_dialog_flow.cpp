@@ -1,5 +1,7 @@
 // The load button's flow through dialogs the test answers: cancel, a file that cannot be opened,
 // a bad magic, a file the loader refuses, and good files.
+#include <sys/stat.h>
+
 #include "app_test_support.hpp"
 
 namespace {
@@ -56,14 +58,19 @@ TEST_F(DialogFlow, NameBoxStartsWithThePatternEveryTime) {
 }
 
 TEST_F(DialogFlow, FileThatCannotBeOpenedShowsNothingAndLoadsNothing) {
-    dialogs.answer = folder.filePath("missing.rkv");
-    EXPECT_EQ(pressLoad(), 1);
-    EXPECT_EQ(dialogs.warned, 0);
-    expectOldSongKept();
+    // Nor can anything but a regular file: a FIFO would block the window, a device never end.
+    const QString fifo = folder.filePath("song.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {folder.filePath("missing.rkv"), fifo, QString("/dev/zero")}) {
+        dialogs.answer = path;
+        EXPECT_EQ(pressLoad(), 1) << path.toStdString();
+        EXPECT_EQ(dialogs.warned, 0) << path.toStdString();
+        expectOldSongKept();
+    }
 
     QString path;
     EXPECT_EQ(rkv::openSongDialog(dialogs, nullptr, path), 2);
-    EXPECT_EQ(path, folder.filePath("missing.rkv"));
+    EXPECT_EQ(path, *dialogs.answer);
 }
 
 TEST_F(DialogFlow, BadMagicShowsTheMessageAndLoadsNothing) {

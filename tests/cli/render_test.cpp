@@ -210,7 +210,7 @@ TEST(AudioWriter, LeavesNothingBehindWhenItFails) {
         AudioWriter writer(dir + "/half.wav", OutputFormat{}, 100, 0);
         std::vector<float> frames(200, 0.25f);
         writer.write(frames.data(), 100);
-        EXPECT_FALSE(fs::is_empty(dir)) << "the render writes into a temporary file";
+        EXPECT_FALSE(fs::exists(dir + "/half.wav")) << "the name appears only when complete";
     }
     EXPECT_TRUE(fs::is_empty(dir));
     fs::create_directory(dir + "/taken.wav");

@@ -400,7 +400,7 @@ class Play(Case):
         time.sleep(0.5)
         self.assertIsNone(p.poll(), "plays on until stopped")
         p.send_signal(signal.SIGINT)
-        self.assertEqual(p.wait(timeout=10), 0)
+        self.assertEqual(p.wait(timeout=10), 130)  # 128 + SIGINT
         self.assertEqual(p.stderr.read(), b"")
 
 
