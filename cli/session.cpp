@@ -39,6 +39,7 @@ SongFile readSongFile(const std::string& path) {
     if (read.readFailed)
         throw CliError(EXIT_CANNOT_READ, file.name + ": cannot read: " + read.error);
     file.hasMagic = read.hasMagic;
+    file.size = read.bytesRead;
     file.parsed = std::move(read.parsed);
     return file;
 }
@@ -49,6 +50,7 @@ SongFile builtinDemoSong() {
     SongFile file;
     file.path = file.name = "the built-in demo song";
     file.hasMagic = hasSongMagic(bytes);
+    file.size = bytes.size();
     file.parsed = parseSong(bytes);
     return file;
 }

@@ -44,6 +44,7 @@ struct SongFile {
     std::string path; // as given; "-" is standard input
     std::string name; // for messages
     bool hasMagic = false;
+    std::uint64_t size = 0; // bytes read: the whole file, or up to the end of its tracks
     ParseResult parsed; // status Refused when the player would not load it
 };
 

@@ -290,7 +290,7 @@ json songReport(const SongFile& file, const DrumKitVoices& kit, std::uint64_t lo
              "step time " + std::to_string(h.stepTime) +
                  " ms is outside 1..1000000: the clock never ticks, only the first step sounds");
     if (const std::string cut =
-            truncationWarning(file.bytes.size(), static_cast<std::uint32_t>(h.stepCount));
+            truncationWarning(file.size, static_cast<std::uint32_t>(h.stepCount));
         !cut.empty())
         warn(warnings, "truncated", cut);
     r["warnings"] = warnings;

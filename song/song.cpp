@@ -66,6 +66,7 @@ bool readUpTo(const ReadFunction& read, std::uint8_t* into, std::size_t n, std::
         }
         if (r == 0) break;
         got += static_cast<std::size_t>(r);
+        out.bytesRead += static_cast<std::uint64_t>(r);
     }
     return true;
 }

@@ -91,6 +91,7 @@ struct SongRead {
     bool readFailed = false; // the source failed; `error` says why
     std::string error;
     bool hasMagic = false;
+    std::uint64_t bytesRead = 0; // what was taken from the source (a cut-off file's size)
     ParseResult parsed;
 };
 
