@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: run test deps build test-normal test-asan test-tsan bench clean
+.PHONY: run test deps build test-normal test-asan test-tsan bench clean mutants mutants-sample
 
 run: deps build
 	cd demo && ../$(BUILD)/app/tuvimoplayer2
@@ -16,7 +16,7 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-normal test-asan test-tsan
+test: deps test-normal mutants-sample test-asan test-tsan
 
 test-normal:
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRKV_WERROR=ON
@@ -39,6 +39,14 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R Concurrency
 
+# Faults planted in the product code, each of which a test must catch (tests/mutants/README.md).
+# The sample mutates this tree in place and rebuilds build-test; the full run uses a scratch copy.
+mutants-sample:
+	python3 tests/mutants/mutate.py --ci --in-place --build build-test --jobs $(JOBS)
+
+mutants:
+	nice -n 10 python3 tests/mutants/mutate.py --jobs $(JOBS) $(MUTANTS_ARGS)
+
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target engine_bench rkv
@@ -46,4 +54,4 @@ bench:
 	./bench/render_speed.sh build-bench/cli/rkv
 
 clean:
-	rm -rf $(BUILD) build-test build-asan build-tsan build-bench
+	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-mutants
