@@ -12,10 +12,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 # Where mechanical mutants go, and which targets and tests judge each folder.
 MECHANICAL = {
-    'song': ('engine_tests rkv', '-L engine|model'),
-    'sound': ('engine_tests rkv', '-L engine|model'),
-    'sequencer': ('engine_tests rkv', '-L engine|model'),
-    'cli': ('rkv rkv_cli_tests', '-L cli|model'),
+    'song': ('engine_tests rkv', '-L engine; -L model'),
+    'sound': ('engine_tests rkv', '-L engine; -L model'),
+    'sequencer': ('engine_tests rkv', '-L engine; -L model'),
+    'cli': ('rkv rkv_cli_tests', '-L cli -E e2e|democ; -L cli -E democ; -L model'),
 }
 DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')
 OPERATORS = [(' < ', ' <= '), (' <= ', ' < '), (' > ', ' >= '), (' >= ', ' > '),
@@ -118,17 +118,23 @@ def prepare(args):
         return ROOT, os.path.abspath(args.build or os.path.join(ROOT, 'build-test'))
     scratch = os.path.abspath(args.scratch)
     src = os.path.join(scratch, 'src')
-    files = subprocess.run(['git', 'ls-files', '-co', '--exclude-standard'], cwd=ROOT,
-                           check=True, stdout=subprocess.PIPE).stdout.decode().split('\n')
-    # Only changed files are copied, so the scratch build stays incremental between runs.
+    git = lambda *a: subprocess.run(['git'] + list(a), cwd=ROOT, check=True,
+                                    stdout=subprocess.PIPE).stdout
+    # The working tree, or with --rev a commit of it (to score an older suite).
+    files = (git('ls-tree', '-r', '--name-only', args.rev) if args.rev else
+             git('ls-files', '-co', '--exclude-standard')).decode().split('\n')
+    # Only changed files are written, so the scratch build stays incremental between runs.
     for rel in filter(None, files):
         a, b = os.path.join(ROOT, rel), os.path.join(src, rel)
-        if not os.path.isfile(a):
+        if not args.rev and not os.path.isfile(a):
             continue
-        if os.path.exists(b) and open(a, 'rb').read() == open(b, 'rb').read():
+        data = git('show', '%s:%s' % (args.rev, rel)) if args.rev else open(a, 'rb').read()
+        if os.path.exists(b) and open(b, 'rb').read() == data:
             continue
         os.makedirs(os.path.dirname(b), exist_ok=True)
-        shutil.copy2(a, b)
+        open(b, 'wb').write(data)
+        if not args.rev:
+            shutil.copystat(a, b)
     build = os.path.join(scratch, 'build')
     subprocess.run(['cmake', '-S', src, '-B', build, '-DCMAKE_BUILD_TYPE=RelWithDebInfo',
                     '-DRKV_BUILD_BENCH=OFF'], check=True, stdout=subprocess.DEVNULL)
@@ -147,9 +153,13 @@ def judge(m, src, build, args):
                     m['build'].split(), build, 900)
         if rc != 0:
             return 'not compiled'
-        rc, _ = run(['ctest', '-j', str(args.jobs), '--stop-on-failure', '--timeout', '120'] +
-                    shlex.split(m['tests']), build, args.timeout)
-        return 'killed (timeout)' if rc is None else 'killed' if rc != 0 else 'survived'
+        # Stages separated by ';' run in turn, cheap ones first; the first failure kills.
+        for stage in m['tests'].split(';'):
+            rc, _ = run(['ctest', '-j', str(args.jobs), '--stop-on-failure', '--timeout', '120'] +
+                        shlex.split(stage), build, args.timeout)
+            if rc != 0:
+                return 'killed (timeout)' if rc is None else 'killed'
+        return 'survived'
     finally:
         open(path, 'w', encoding='utf-8').write(original)
 
@@ -168,6 +178,7 @@ def main():
     p.add_argument('--mechanical', type=int, default=100, help='how many mechanical mutants')
     p.add_argument('--seed', type=int, default=1)
     p.add_argument('--scratch', default=os.path.join(ROOT, 'build-mutants'))
+    p.add_argument('--rev', help='mutate this commit instead of the working tree')
     p.add_argument('--in-place', action='store_true', help='mutate this tree, build in --build')
     p.add_argument('--build', help='build directory for --in-place (default build-test)')
     p.add_argument('--jobs', type=int, default=2)
