@@ -12,10 +12,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 # Where mechanical mutants go, and which targets and tests judge each folder.
 MECHANICAL = {
-    'song': ('engine_tests rkv', '-L engine; -L model'),
-    'sound': ('engine_tests rkv', '-L engine; -L model'),
-    'sequencer': ('engine_tests rkv', '-L engine; -L model'),
-    'cli': ('rkv rkv_cli_tests', '-L cli -E e2e|democ; -L cli -E democ; -L model'),
+    'song': ('engine_tests; rkv', '-L engine; -L model'),
+    'sound': ('engine_tests; rkv', '-L engine; -L model'),
+    'sequencer': ('engine_tests; rkv', '-L engine; -L model'),
+    'cli': ('rkv_cli_tests; rkv', '-L cli -E e2e|democ; -L cli -E democ; -L model'),
 }
 DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')
 OPERATORS = [(' < ', ' <= '), (' <= ', ' < '), (' > ', ' >= '), (' >= ', ' > '),
@@ -149,12 +149,15 @@ def judge(m, src, build, args):
         return 'not applicable'
     try:
         open(path, 'w', encoding='utf-8').write(mutated)
-        rc, _ = run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] +
-                    m['build'].split(), build, 900)
-        if rc != 0:
-            return 'not compiled'
-        # Stages separated by ';' run in turn, cheap ones first; the first failure kills.
-        for stage in m['tests'].split(';'):
+        # Stages separated by ';' are built and run in turn, cheap ones first; the first failure
+        # kills. A stage with no targets of its own uses the previous stage's.
+        tests, builds = m['tests'].split(';'), m['build'].split(';')
+        for i, stage in enumerate(tests):
+            targets = builds[min(i, len(builds) - 1)].split()
+            if i < len(builds) and targets and run(['cmake', '--build', build, '-j',
+                                                    str(args.jobs), '--target'] + targets,
+                                                   build, 900)[0] != 0:
+                return 'not compiled'
             rc, _ = run(['ctest', '-j', str(args.jobs), '--stop-on-failure', '--timeout', '120'] +
                         shlex.split(stage), build, args.timeout)
             if rc != 0:
@@ -195,7 +198,7 @@ def main():
         hand = [m for m in hand if m['id'] in args.only.split(',')]
     sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed,
                                      mechanical(src, args.seed, args.mechanical))]
-    targets = sorted({t for _, ms in sets for m in ms for t in m['build'].split()})
+    targets = sorted({t for _, ms in sets for m in ms for t in m['build'].replace(';', ' ').split()})
     if run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build,
            3600)[0] != 0:
         sys.exit('mutate: the unmutated tree does not build')
