@@ -89,7 +89,9 @@ TEST(SongParse, RefusesStepCountsBelowOneAndHugeCountsCostOnlyTheBytesPresent) {
     EXPECT_EQ(r.song.tracks[0].at(INT32_MAX - 1), 0u);
     EXPECT_EQ(r.song.tracks[0].at(-1), 0u);
 
-    const std::uint8_t good[] = {'R', 'K', 'V', 'x'}, lower[] = {'r', 'K', 'V'};
+    const std::uint8_t good[] = {'R', 'K', 'V', 'x'}, lower[] = {'r', 'K', 'V'},
+                       third[] = {'R', 'K', 'X'};
+    EXPECT_FALSE(hasSongMagic(third));
     EXPECT_TRUE(hasSongMagic(std::span(good, 3)));
     EXPECT_FALSE(hasSongMagic(std::span(good, 2)));
     EXPECT_FALSE(hasSongMagic(lower));

@@ -114,7 +114,12 @@ TEST_F(Bank, CreationLimits) {
 }
 
 TEST(BankWithoutDevice, VoicesCannotBeCreated) {
+    struct FailingDevice final : SoundDevice {
+        bool start(VoiceBank&) override { return false; }
+        void stop() override {}
+    } failing;
     VoiceBank bank;
+    EXPECT_EQ(initSoundDevice(bank, &failing), 0);
     EXPECT_EQ(initSoundDevice(bank, nullptr), 0);
     EXPECT_EQ(createVoice(bank, 400, VOICE_FORMAT, 100), 0);
     std::vector<float> out(4);

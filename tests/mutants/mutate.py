@@ -191,7 +191,7 @@ def main():
     p.add_argument('--in-place', action='store_true', help='mutate this tree, build in --build')
     p.add_argument('--build', help='build directory for --in-place (default build-test)')
     p.add_argument('--jobs', type=int, default=2)
-    p.add_argument('--timeout', type=int, default=600, help='seconds of tests per mutant')
+    p.add_argument('--timeout', type=int, default=300, help='seconds of tests per stage')
     args = p.parse_args()
     # Killed from outside, still put the mutated file back.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
