@@ -118,6 +118,7 @@ class Errors(Case):
         for args, words in [
                 (["-o", self.path("o.wav"), "--bogus"], ["--bogus"]), ([], ["--output"]),
                 (["-o", self.path("o.mp3")], ["o.mp3", "unknown output format"]),
+                (["-o", self.path("owav")], ["owav", "unknown output format"]),
                 (["-o", self.path("o.flac"), "--float"], ["--float"]),
                 (["-o", self.path("o.wav"), "--rate", "32000"], ["32000"]),
                 (["-o", self.path("o.wav"), "--seconds", "1", "--loops", "1"], ["excludes"]),
