@@ -5,7 +5,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: run test deps deps-player build build-player test-normal test-asan test-tsan bench clean windows  test-windows fuzz-build fuzz fuzz-smoke
+.PHONY: run test deps deps-player build build-player test-normal test-asan test-tsan bench clean windows test-windows fuzz-build fuzz fuzz-smoke mutants mutants-sample
 
 # Without a display the player cannot open its window: say so before installing or building.
 ifneq ($(filter run,$(MAKECMDGOALS)),)
@@ -34,7 +34,7 @@ build:
 	  -DRKV_BUILD_BENCH=ON -DRKV_BUILD_TOOLS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-normal test-asan test-tsan test-windows
+test: deps test-normal mutants-sample test-asan test-tsan test-windows
 
 test-normal:
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRKV_WERROR=ON
@@ -66,6 +66,14 @@ windows:
 test-windows: windows
 	./scripts/wine-env.sh build-win ctest --test-dir build-win --output-on-failure
 
+# Faults planted in the product code, each of which a test must catch (tests/mutants/README.md).
+# The sample mutates this tree in place and rebuilds build-test; the full run uses a scratch copy.
+mutants-sample:
+	python3 tests/mutants/mutate.py --ci --in-place --build build-test --jobs $(JOBS)
+
+mutants:
+	nice -n 10 python3 tests/mutants/mutate.py --jobs $(JOBS) $(MUTANTS_ARGS)
+
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target engine_bench rkv
@@ -94,4 +102,4 @@ fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=15
 
 clean:
-	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win build-fuzz
+	rm -rf $(BUILD) build-test build-asan build-tsan build-bench build-win build-fuzz build-mutants

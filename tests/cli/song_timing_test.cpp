@@ -116,6 +116,8 @@ TEST(SongTiming, CountsIntroFirstPassAndLoopPass) {
     EXPECT_EQ(endFrameForTicks(t, 1), 0u);
     h.stepTime = MAX_STEP_TIME_MS + 1;
     EXPECT_FALSE(songTiming(h).ticks);
+    h.stepTime = MAX_STEP_TIME_MS;
+    EXPECT_TRUE(songTiming(h).ticks);
 }
 
 TEST(SongTiming, TickFramesRoundDownAndNeverOverflow) {

@@ -139,7 +139,7 @@ TEST(DrumKitLoading, SongLoadsRecentreTheDrums) {
 
 TEST(DrumKitLoading, TruncatedResourceIsTreatedAsMissing) {
     auto blob = drumResource(100, 200);
-    putU32(blob, 54, 5000); // claims more samples than it holds
+    putU32(blob, 54, 101); // claims one sample more than it holds
     const ResourceEntry entries[] = {{"BASS1", "WAVE", blob.data(), blob.size()},
                                      {"BASS2", "WAVE", blob.data(), 30}};
     VoiceBank bank;

@@ -59,40 +59,26 @@ using V = std::vector<int>;
 
 } // namespace
 
-TEST_F(Seq, LoopRegionRepeatsFromLoopStart) {
-    load(countingSong(8, 2, 4));
-    transportCommand(player, TRANSPORT_PLAY);
-    EXPECT_EQ(ticks(8), (V{0, 1, 2, 3, 2, 3, 2, 3}));
-    EXPECT_EQ(player.state.position.load(), 3);
-}
-
-TEST_F(Seq, LoopEndBeyondTheSongWrapsAtTheLastStep) {
-    load(countingSong(4, 1, 100));
-    transportCommand(player, TRANSPORT_PLAY);
-    EXPECT_EQ(ticks(7), (V{0, 1, 2, 3, 1, 2, 3}));
-}
-
-TEST_F(Seq, LoopEndAtOrBelowZeroRepeatsTheLoopStart) {
-    for (std::int32_t end : {0, -5}) {
-        load(countingSong(4, 2, end));
+TEST_F(Seq, LoopRegionsWrapToTheClampedLoopStart) {
+    struct Case {
+        std::int32_t steps, loopStart, loopEnd;
+        V played;
+    };
+    for (const Case& c : {Case{8, 2, 4, {0, 1, 2, 3, 2, 3, 2, 3}},
+                          Case{4, 1, 100, {0, 1, 2, 3, 1, 2, 3}}, // wraps at the last step
+                          Case{4, 2, 0, {2, 2, 2}},               // an end at or below zero
+                          Case{4, 2, -5, {2, 2, 2}},              // repeats the loop start
+                          // The smallest loop end wraps to the largest when one is subtracted:
+                          // only the song bound holds.
+                          Case{3, 1, INT32_MIN, {0, 1, 2, 1, 2}},
+                          Case{4, 9, 100, {0, 1, 2, 3, 3, 3}}, Case{4, -3, 2, {0, 1, 0, 1}}}) {
+        load(countingSong(c.steps, c.loopStart, c.loopEnd));
         transportCommand(player, TRANSPORT_PLAY);
-        EXPECT_EQ(ticks(3), (V{2, 2, 2})) << end;
+        EXPECT_EQ(ticks(static_cast<int>(c.played.size())), c.played)
+            << c.steps << " " << c.loopStart << " " << c.loopEnd;
         transportCommand(player, TRANSPORT_STOP);
     }
-    // The smallest loop end wraps to the largest when one is subtracted: only the song bound holds.
-    load(countingSong(3, 1, INT32_MIN));
-    transportCommand(player, TRANSPORT_PLAY);
-    EXPECT_EQ(ticks(5), (V{0, 1, 2, 1, 2}));
-}
-
-TEST_F(Seq, LoopStartOutsideTheSongIsClampedAtTheWrap) {
-    load(countingSong(4, 9, 100));
-    transportCommand(player, TRANSPORT_PLAY);
-    EXPECT_EQ(ticks(6), (V{0, 1, 2, 3, 3, 3}));
-    transportCommand(player, TRANSPORT_STOP);
-    load(countingSong(4, -3, 2));
-    transportCommand(player, TRANSPORT_PLAY);
-    EXPECT_EQ(ticks(4), (V{0, 1, 0, 1}));
+    EXPECT_EQ(player.state.position.load(), 1);
 }
 
 TEST_F(Seq, TransportPlayStopRewind) {

@@ -113,6 +113,18 @@ TEST(RenderNote, WalkingTheEnvelopeMatchesTheIndexFormulaForEveryLength) {
     }
 }
 
+// Past 2^26 samples i * 64 wraps at 32 bits, and the envelope entry follows the wrapped product.
+TEST(RenderNote, LongNotesFollowTheWrappedEnvelopeIndex) {
+    Tables t;
+    t.wave[0] = 127;
+    for (int i = 0; i < 64; ++i)
+        t.env[i] = static_cast<std::int8_t>(2 * i);
+    const std::uint32_t length = (1u << 26) + 64;
+    const auto out = note(t.wave, t.env, 0, length);
+    for (std::uint32_t i = length - 4096; i < length; ++i)
+        ASSERT_EQ(out[i], 128 + 127 * 2 * ((i * 64u) / length) / 128) << i;
+}
+
 TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
     VoiceBank bank;
     OfflineDevice device;

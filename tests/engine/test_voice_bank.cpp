@@ -114,7 +114,12 @@ TEST_F(Bank, CreationLimits) {
 }
 
 TEST(BankWithoutDevice, VoicesCannotBeCreated) {
+    struct FailingDevice final : SoundDevice {
+        bool start(VoiceBank&) override { return false; }
+        void stop() override {}
+    } failing;
     VoiceBank bank;
+    EXPECT_EQ(initSoundDevice(bank, &failing), 0);
     EXPECT_EQ(initSoundDevice(bank, nullptr), 0);
     EXPECT_EQ(createVoice(bank, 400, VOICE_FORMAT, 100), 0);
     std::vector<float> out(4);
@@ -148,19 +153,22 @@ TEST_F(Bank, VolumeAndPanGains) {
 
 TEST_F(Bank, RefusedVolumesAndPansKeepThePreviousValue) {
     fill(400, {255});
-    setVoiceVolume(bank, 400, 200);
-    setVoiceVolume(bank, 400, 301); // +8: above full
-    EXPECT_EQ(bank.voices[400].volume, -800);
-    setVoiceVolume(bank, 400, -951); // -10008
-    EXPECT_EQ(bank.voices[400].volume, -800);
-    setVoiceVolume(bank, 400, -950); // -10000, the quietest accepted
-    EXPECT_EQ(bank.voices[400].volume, -10000);
-    setVoiceVolume(bank, 400, 0x20000000 + 300); // wraps to 0 in 32 bits: full volume
-    EXPECT_EQ(bank.voices[400].volume, 0);
-    setVoicePan(bank, 400, 1257); // +10010
-    EXPECT_EQ(bank.voices[400].pan, 0);
-    setVoicePan(bank, 400, 1256); // +10000
-    EXPECT_EQ(bank.voices[400].pan, 10000);
+    // Levels and pan codes in turn, and the hundredths of a decibel each leaves the voice at.
+    struct Case {
+        bool pan;
+        std::int32_t value, volume, panned;
+    };
+    for (const Case& c :
+         {Case{false, 200, -800, 0}, Case{false, 301, -800, 0}, // +8: above full
+          Case{false, -951, -800, 0},                           // -10008: below the quietest
+          Case{false, -950, -10000, 0},                         // the quietest accepted
+          Case{false, 0x20000000 + 300, 0, 0},                  // wraps to full in 32 bits
+          Case{true, 1257, 0, 0},                               // +10010: refused
+          Case{true, 1256, 0, 10000}, Case{true, -744, 0, -10000}, Case{true, -745, 0, -10000}}) {
+        (c.pan ? setVoicePan : setVoiceVolume)(bank, 400, c.value);
+        EXPECT_EQ(bank.voices[400].volume, c.volume) << c.value;
+        EXPECT_EQ(bank.voices[400].pan, c.panned) << c.value;
+    }
 }
 
 TEST_F(Bank, SixteenBitOutputClampsAndRounds) {

@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Mutation check: plant faults in the product code and see whether the suite notices.
+
+Each mutant is applied to a scratch copy of the tree (or, with --in-place, to the tree itself),
+rebuilt incrementally, and judged by the tests it names: killed (a test failed or timed out),
+survived (all passed), not compiled, or not applicable (its snippet is missing or not unique).
+See tests/mutants/README.md.
+"""
+import argparse, os, random, re, shlex, shutil, signal, subprocess, sys, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+ENGINE = '!tests/engine/engine_tests --gtest_brief=1'
+CLI = '!tests/cli/rkv_cli_tests --gtest_brief=1'
+# Where mechanical mutants go, and which targets and tests judge each folder.
+MECHANICAL = {
+    'song': ('engine_tests; rkv', ENGINE + '; -L model'),
+    'sound': ('engine_tests; rkv', ENGINE + '; -L model'),
+    'sequencer': ('engine_tests; rkv', ENGINE + '; -L model'),
+    'cli': ('rkv_cli_tests; rkv', CLI + '; -L cli -E democ; -L model'),
+}
+DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')
+OPERATORS = [(' < ', ' <= '), (' <= ', ' < '), (' > ', ' >= '), (' >= ', ' > '),
+             (' == ', ' != '), (' != ', ' == '), (' + ', ' - '), (' - ', ' + '),
+             (' && ', ' || '), (' || ', ' && ')]
+
+
+def parse_list(path):
+    """Blocks of `key: value` lines, separated by blank lines. A block without `find` sets
+    defaults for the blocks after it. `\\n` in find/replace stands for a line break."""
+    mutants, defaults, block = [], {}, {}
+    lines = open(path, encoding='utf-8').read().split('\n') + ['']
+    for line in lines:
+        if line.startswith('#'):
+            continue
+        if not line.strip():
+            if 'find' in block:
+                m = dict(defaults, **block)
+                for k in ('find', 'replace'):
+                    m[k] = m.get(k, '').replace('\\n', '\n')
+                m['id'] = 'H%02d' % (len(mutants) + 1)
+                mutants.append(m)
+            elif block:
+                defaults.update(block)
+            block = {}
+            continue
+        key, _, value = line.partition(':')
+        block[key.strip()] = value[1:] if value.startswith(' ') else value
+    return mutants
+
+
+def mechanical(src, seed, count):
+    """`count` mutants at random places of the product code, one operator each."""
+    candidates = []
+    for folder in sorted(MECHANICAL):
+        for name in sorted(os.listdir(os.path.join(src, folder))):
+            if not name.endswith('.cpp'):
+                continue
+            rel = folder + '/' + name
+            lines = open(os.path.join(src, rel), encoding='utf-8').read().split('\n')
+            prev = ''
+            for n, line in enumerate(lines):
+                code = line.split('//')[0]
+                s = code.strip()
+                if not s or s.startswith(('#', '*', '/*', 'static_assert')):
+                    prev = s or prev
+                    continue
+                for a, b in OPERATORS:
+                    for m in re.finditer(re.escape(a), code):
+                        candidates.append((rel, n, m.start(), a, b, 'compare' if '=' in a + b or '<' in a + b or '>' in a + b else 'arith'))
+                for m in re.finditer(r'(?<![\w.])(\d+)(?![\w.])', code):
+                    if '"' not in code[:m.start()]:
+                        candidates.append((rel, n, m.start(), m.group(1),
+                                           str(int(m.group(1)) + 1), 'constant'))
+                if s.endswith(';') and prev.endswith((';', '{', '}')) and \
+                        not DECLARATION.match(s) and not s.startswith(('return', 'case', 'break')):
+                    candidates.append((rel, n, 0, line, '', 'dropped'))
+                prev = s
+    # Each kind of fault equally likely, then a place for it.
+    rng, kinds, picked = random.Random(seed), {}, set()
+    for c in candidates:
+        kinds.setdefault(c[5], []).append(c)
+    while len(picked) < min(count, len(candidates)):
+        picked.add(rng.choice(kinds[rng.choice(sorted(kinds))]))
+    out = []
+    for i, (rel, n, col, a, b, kind) in enumerate(sorted(picked)):
+        build, tests = MECHANICAL[rel.split('/')[0]]
+        out.append({'id': 'M%03d' % (i + 1), 'file': rel, 'line': n, 'col': col, 'find': a,
+                    'replace': b, 'build': build, 'tests': tests,
+                    'why': '%s %s:%d %r -> %r' % (kind, rel, n + 1, a.strip(), b.strip())})
+    return out
+
+
+def mutate(text, m):
+    """The mutated text, or None when the mutant does not apply."""
+    if 'line' in m:
+        lines = text.split('\n')
+        line = lines[m['line']]
+        if line[m['col']:m['col'] + len(m['find'])] != m['find']:
+            return None
+        lines[m['line']] = line[:m['col']] + m['replace'] + line[m['col'] + len(m['find']):]
+        return '\n'.join(lines)
+    if text.count(m['find']) != 1:
+        return None
+    return text.replace(m['find'], m['replace'])
+
+
+def run(cmd, cwd, timeout):
+    try:
+        r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           timeout=timeout)
+        return r.returncode, r.stdout.decode(errors='replace')
+    except subprocess.TimeoutExpired:
+        return None, ''
+
+
+def prepare(args):
+    """The tree to mutate and its configured build directory."""
+    if args.in_place:
+        return ROOT, os.path.abspath(args.build or os.path.join(ROOT, 'build-test'))
+    scratch = os.path.abspath(args.scratch)
+    src = os.path.join(scratch, 'src')
+    git = lambda *a: subprocess.run(['git'] + list(a), cwd=ROOT, check=True,
+                                    stdout=subprocess.PIPE).stdout
+    # The working tree, or with --rev a commit of it (to score an older suite).
+    files = (git('ls-tree', '-r', '--name-only', args.rev) if args.rev else
+             git('ls-files', '-co', '--exclude-standard')).decode().split('\n')
+    # Only changed files are written, so the scratch build stays incremental between runs.
+    for rel in filter(None, files):
+        a, b = os.path.join(ROOT, rel), os.path.join(src, rel)
+        if not args.rev and not os.path.isfile(a):
+            continue
+        data = git('show', '%s:%s' % (args.rev, rel)) if args.rev else open(a, 'rb').read()
+        if os.path.exists(b) and open(b, 'rb').read() == data:
+            continue
+        os.makedirs(os.path.dirname(b), exist_ok=True)
+        open(b, 'wb').write(data)
+        if not args.rev:
+            shutil.copystat(a, b)
+    build = os.path.join(scratch, 'build')
+    subprocess.run(['cmake', '-S', src, '-B', build, '-DCMAKE_BUILD_TYPE=RelWithDebInfo',
+                    '-DRKV_BUILD_BENCH=OFF'], check=True, stdout=subprocess.DEVNULL)
+    return src, build
+
+
+def judge(m, src, build, args):
+    path = os.path.join(src, m['file'])
+    original = open(path, encoding='utf-8').read()
+    mutated = mutate(original, m)
+    if mutated is None:
+        return 'not applicable'
+    try:
+        open(path, 'w', encoding='utf-8').write(mutated)
+        # Stages separated by ';' are built and run in turn, cheap ones first; the first failure
+        # kills. A stage with no targets of its own uses the previous stage's.
+        tests, builds = m['tests'].split(';'), m['build'].split(';')
+        for i, stage in enumerate(tests):
+            targets = builds[min(i, len(builds) - 1)].split()
+            if i < len(builds) and targets and run(['cmake', '--build', build, '-j',
+                                                    str(args.jobs), '--target'] + targets,
+                                                   build, 900)[0] != 0:
+                return 'not compiled'
+            # `!command` runs a test program itself (all of a GoogleTest binary in one process is
+            # much faster than one CTest process per test); otherwise the stage is ctest arguments.
+            cmd = ['sh', '-c', stage.strip()[1:]] if stage.strip().startswith('!') else \
+                ['ctest', '-j', str(args.jobs), '--stop-on-failure', '--timeout', '120'] + \
+                shlex.split(stage)
+            rc, _ = run(cmd, build, args.timeout)
+            if rc != 0:
+                return 'killed (timeout)' if rc is None else 'killed'
+        return 'survived'
+    finally:
+        open(path, 'w', encoding='utf-8').write(original)
+
+
+def score(results):
+    killed = sum(1 for _, r, _ in results if r.startswith('killed'))
+    judged = killed + sum(1 for _, r, _ in results if r == 'survived')
+    return killed, judged
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    p.add_argument('--list', default=os.path.join(ROOT, 'tests/mutants/mutants.txt'))
+    p.add_argument('--only', help='comma-separated ids (H01,H07) of hand-written mutants')
+    p.add_argument('--ci', action='store_true', help='only the sample marked `ci`, no mechanical')
+    p.add_argument('--mechanical', type=int, default=100, help='how many mechanical mutants')
+    p.add_argument('--seed', type=int, default=1)
+    p.add_argument('--scratch', default=os.path.join(ROOT, 'build-mutants'))
+    p.add_argument('--rev', help='mutate this commit instead of the working tree')
+    p.add_argument('--in-place', action='store_true', help='mutate this tree, build in --build')
+    p.add_argument('--build', help='build directory for --in-place (default build-test)')
+    p.add_argument('--jobs', type=int, default=2)
+    p.add_argument('--timeout', type=int, default=300, help='seconds of tests per stage')
+    args = p.parse_args()
+    # Killed from outside, still put the mutated file back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+
+    src, build = prepare(args)
+    hand = parse_list(args.list)
+    if args.ci:
+        hand, args.mechanical = [m for m in hand if 'ci' in m], 0
+    if args.only:
+        hand = [m for m in hand if m['id'] in args.only.split(',')]
+    sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed,
+                                     mechanical(src, args.seed, args.mechanical))]
+    targets = sorted({t for _, ms in sets for m in ms for t in m['build'].replace(';', ' ').split()})
+    if run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build,
+           3600)[0] != 0:
+        sys.exit('mutate: the unmutated tree does not build')
+    failed = False
+    for title, ms in sets:
+        if not ms:
+            continue
+        print('== %s: %d mutants' % (title, len(ms)), flush=True)
+        results = []
+        try:
+            for m in ms:
+                start = time.time()
+                r = judge(m, src, build, args)
+                results.append((m, r, time.time() - start))
+                print('%-5s %-16s %5.0fs  %s: %s' % (m['id'], r, results[-1][2], m['file'],
+                                                    m['why']), flush=True)
+        except (KeyboardInterrupt, SystemExit):
+            print('-- interrupted after %d of %d mutants' % (len(results), len(ms)))
+            ms = []
+        killed, judged = score(results)
+        counts = {}
+        for _, r, _ in results:
+            counts[r] = counts.get(r, 0) + 1
+        print('-- %s: %d of %d killed (%.1f %%); %s; %.0f s' % (
+            title, killed, judged, 100.0 * killed / max(judged, 1),
+            ', '.join('%s %d' % kv for kv in sorted(counts.items())),
+            sum(t for _, _, t in results)))
+        for m, r, _ in results:
+            if r == 'survived':
+                print('   survived %s %s: %s' % (m['id'], m['file'], m['why']))
+        failed |= title == 'hand-written' and killed < judged
+        if not ms:
+            break
+    # Leave the build matching the unmutated tree.
+    run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build, 3600)
+    sys.exit(1 if failed and args.in_place else 0)
+
+
+if __name__ == '__main__':
+    main()
