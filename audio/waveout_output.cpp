@@ -145,6 +145,7 @@ void WaveOutOutput::fill(std::size_t index, bool silent) {
     }
     for (std::size_t call = 0; call < CALLS_PER_BUFFER; ++call)
         mixFrames(*bank_, mix_.get() + 2 * BUFFER_FRAMES * call, BUFFER_FRAMES);
+    framesMixed_.store(bank_->frame);
     if (!device_) return;
     floatToPcm16(mix_.get(), reinterpret_cast<std::int16_t*>(h.lpData), 2 * FRAMES);
     waveOutWrite(deviceOf(device_), &h, sizeof h);

@@ -43,6 +43,10 @@ class WaveOutOutput final : public SoundDevice {
     void wake();
     // Unpauses an output started paused.
     void resume();
+    // Frames mixed so far (the bank's count, like the SDL output's).
+    std::uint64_t framesMixed() const { return framesMixed_.load(); }
+    // waveOut reports no loss of a device once it is open.
+    bool lost() const { return false; }
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
 
@@ -67,6 +71,7 @@ class WaveOutOutput final : public SoundDevice {
     std::unique_ptr<std::int16_t[]> pcm_;
     std::unique_ptr<float[]> mix_;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::uint64_t> framesMixed_{0};
     std::thread thread_;
 };
 

@@ -13,10 +13,12 @@ add_library(rkv_cli_core STATIC
   session.cpp
   song_timing.cpp
   song_report.cpp
+  track_shortfall.cpp
   wav_only_writer.cpp
   info_command.cpp
   render_command.cpp
-  play_command.cpp)
+  play_command.cpp
+  platform_win32.cpp)
 target_include_directories(rkv_cli_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_include_directories(rkv_cli_core SYSTEM PUBLIC ${host_headers})
 target_link_libraries(rkv_cli_core PUBLIC rkv_engine rkv_resources rkv_audio)
@@ -25,3 +27,4 @@ target_compile_options(rkv_cli_core PRIVATE -Wno-restrict)
 
 add_executable(rkv main.cpp)
 target_link_libraries(rkv PRIVATE rkv_cli_core)
+target_compile_definitions(rkv PRIVATE RKV_VERSION="${PROJECT_VERSION}")
