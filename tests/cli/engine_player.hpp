@@ -15,7 +15,8 @@ namespace rkvtest {
 
 inline std::unique_ptr<rkv::Player> loadedPlayer(const std::string& path) {
     auto player = std::make_unique<rkv::Player>();
-    rkv::cli::OfflineDevice device;
+    // The bank keeps a pointer to its device (play wakes it), so the device must outlive the call.
+    static rkv::cli::OfflineDevice device;
     rkv::initSoundDevice(player->bank, &device);
     player->resources = rkv::builtinResources();
     rkv::loadDrumKit(player->bank, player->state, player->resources);
