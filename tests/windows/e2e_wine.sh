@@ -17,6 +17,7 @@ CONVERT=/usr/bin/convert
 # The close request a window manager sends, and a Japanese locale of our own.
 c++ -O1 "$(dirname "$0")/../app/x11_close.cpp" -lX11 -o "$WORK/x11_close" || fail "x11_close"
 X11_CLOSE=$WORK/x11_close
+mkdir -p "$LOCALE_DIR"
 [ -d "$LOCALE_DIR/ja_JP.UTF-8" ] || localedef -i ja_JP -f UTF-8 "$LOCALE_DIR/ja_JP.UTF-8" ||
     fail "localedef"
 
