@@ -57,7 +57,6 @@ class HelpFormatter final : public CLI::Formatter {
     }
 };
 
-
 // A range check whose message says the limit in words (CLI11's own prints the largest double).
 CLI::Validator between(double low, double high, const std::string& what) {
     return CLI::Validator(

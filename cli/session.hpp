@@ -45,7 +45,7 @@ struct SongFile {
     std::string name; // for messages
     bool hasMagic = false;
     std::uint64_t size = 0; // bytes read: the whole file, or up to the end of its tracks
-    ParseResult parsed; // status Refused when the player would not load it
+    ParseResult parsed;     // status Refused when the player would not load it
 };
 
 // Reads the file ("-": standard input) once, stopping after its first bytes when they are not a

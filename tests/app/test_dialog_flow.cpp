@@ -54,11 +54,11 @@ TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
         std::optional<QString> answer;
         int result, warned;
     };
-    for (const Case& c : {Case{std::nullopt, 0, 0}, Case{folder.filePath("missing.rkv"), 1, 0},
-                          Case{fifo, 1, 0}, Case{QString("/dev/zero"), 1, 0},
-                          Case{writeSong("lower.rkv", lower), 0, 1},
-                          Case{writeSong("empty.rkv", rkvtest::songBytes(none)), 0, 1},
-                          Case{writeSong("bare.rkv", {'R', 'K', 'V'}), 0, 1}}) {
+    for (const Case& c :
+         {Case{std::nullopt, 0, 0}, Case{folder.filePath("missing.rkv"), 1, 0}, Case{fifo, 1, 0},
+          Case{QString("/dev/zero"), 1, 0}, Case{writeSong("lower.rkv", lower), 0, 1},
+          Case{writeSong("empty.rkv", rkvtest::songBytes(none)), 0, 1},
+          Case{writeSong("bare.rkv", {'R', 'K', 'V'}), 0, 1}}) {
         dialogs.answer = c.answer;
         dialogs.warned = 0;
         EXPECT_EQ(pressLoad(), c.result) << c.answer.value_or("cancel").toStdString();

@@ -113,7 +113,8 @@ TEST(SongLoad, ReplacesTheSongBetweenClockStopAndStartAndKeepsItOnFailure) {
     EXPECT_EQ(log.starts, 1);
     EXPECT_EQ(log.lastStepTime, 120u);
     // A refused file (or a folder, which opens but cannot be read) changes nothing, not even the
-    // clock; one that cannot be opened (on Windows a folder too) stops the clock and keeps the song.
+    // clock; one that cannot be opened (on Windows a folder too) stops the clock and keeps the
+    // song.
 #ifdef _WIN32
     constexpr auto folderCase = std::tuple{"/", LoadStatus::CannotOpen, 1};
 #else
