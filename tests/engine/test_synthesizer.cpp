@@ -119,10 +119,15 @@ TEST(RenderNote, LongNotesFollowTheWrappedEnvelopeIndex) {
     t.wave[0] = 127;
     for (int i = 0; i < 64; ++i)
         t.env[i] = static_cast<std::int8_t>(2 * i);
-    const std::uint32_t length = (1u << 26) + 64;
+    const std::uint32_t length = (1u << 26) + 65; // not a multiple of 64: entries start mid-way
     const auto out = note(t.wave, t.env, 0, length);
     for (std::uint32_t i = length - 4096; i < length; ++i)
         ASSERT_EQ(out[i], 128 + 127 * 2 * ((i * 64u) / length) / 128) << i;
+    // The last sample of each entry before the wrap, where an index rounded up would move on.
+    for (int k = 1; k < 64; ++k) {
+        const auto i = static_cast<std::uint32_t>(std::uint64_t{length} * k / 64);
+        ASSERT_EQ(out[i], 128 + 127 * 2 * (k - 1) / 128) << i;
+    }
 }
 
 TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
