@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QWidget>
 #include <cstdio>
@@ -15,6 +16,10 @@
 namespace rkv {
 
 namespace {
+
+// Off unless asked for (QT_LOGGING_RULES="rkv.player.info=true"): what the load button did, for
+// a user's bug report and for the tests that drive the real dialog.
+Q_LOGGING_CATEGORY(playerLog, "rkv.player", QtWarningMsg)
 
 // The engine reads files through the C library, so test them the same way, with the same bytes
 // for the name. Only a regular file counts as openable: a FIFO or a device could block the window
@@ -89,21 +94,30 @@ int checkSongMagic(SongDialogs& dialogs, const QString& path) {
 
 int loadSongInteractive(Player& player, SongDialogs& dialogs, QWidget* window) {
     QString path;
-    switch (openSongDialog(dialogs, window, path)) {
-    case 0:
+    const int chosen = openSongDialog(dialogs, window, path);
+    if (chosen == 0) {
+        qCInfo(playerLog) << "load: cancelled";
         return 0;
-    case 2:
-        return 1;
-    default:
-        break;
     }
-    if (!checkSongMagic(dialogs, path)) return 0;
+    qCInfo(playerLog).noquote() << "load: chose" << path;
+    if (chosen == 2) {
+        qCInfo(playerLog).noquote() << "load: cannot open" << path;
+        return 1;
+    }
+    if (!checkSongMagic(dialogs, path)) {
+        qCInfo(playerLog).noquote() << "load: no magic" << path;
+        return 0;
+    }
     LoadOutcome outcome;
     transportCommand(player, TRANSPORT_LOAD, QFile::encodeName(path).constData(), &outcome);
     if (outcome.status == LoadStatus::Refused) {
+        qCInfo(playerLog).noquote() << "load: refused" << path;
         dialogs.showInvalidFile();
         return 0;
     }
+    qCInfo(playerLog).noquote() << (outcome.status == LoadStatus::Loaded ? "load: loaded"
+                                                                         : "load: cannot open")
+                                << path;
     return 1;
 }
 

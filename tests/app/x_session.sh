@@ -85,29 +85,71 @@ wait_window_gone() {
 start_player() {
     local folder=$1
     shift
-    (cd "$folder" && exec env "$@" "$PLAYER" ${PLAYER_ARGS:-} >"$WORK/player.log" 2>&1) &
+    # The player's own log says what the load button did (see load_through_dialog).
+    (cd "$folder" && exec env QT_LOGGING_RULES="rkv.player.info=true" "$@" "$PLAYER" \
+        ${PLAYER_ARGS:-} >"$WORK/player.log" 2>&1) &
     APP_PID=$!
     WID=$(wait_window '^TuvimoPlayer2$') || fail "the player window did not appear"
 }
 
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 
-# The load button, then the path typed into the dialog's name box, then Return.
+# Lines of the player's log that say which file the dialog returned.
+chosen_count() { grep -c '^rkv.player: load: chose ' "$WORK/player.log" 2>/dev/null || true; }
+
+# Waits until the load of $1 has ended: a click sent earlier could still reach the window while
+# the dialog's own event loop runs, before the song is loaded. A refused file ends with its
+# message box up.
+wait_load_outcome() {
+    local i
+    for i in $(seq 600); do
+        grep -qxF -e "rkv.player: load: loaded $1" -e "rkv.player: load: cannot open $1" \
+            -e "rkv.player: load: refused $1" "$WORK/player.log" && return 0
+        xdotool search --onlyvisible --name '^File error!$' >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    fail "the player never finished loading '$1'"
+}
+
+# The load button, then the path typed into the dialog's name box, then Return. Waits until the
+# player logs the file the dialog returned. Under a slow build, keys can reach the dialog before
+# its name box has the focus, and the player is then handed a garbled name: that is our typing,
+# not the player, so the dialog is opened and the path typed again (at most three times).
 load_through_dialog() {
-    local path=$1 dialog
-    click 170 66
-    dialog=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
-    # Mapped is not yet ready for keys: give the dialog a moment to take the focus itself.
-    # A slow (sanitizer) build needs time to settle focus on the name box; keys typed before
-    # then go to the file list and Return opens whatever is in the box.
-    sleep 1.5
-    xdotool windowfocus --sync "$dialog"
-    sleep 0.2
-    xdotool key ctrl+a
-    xdotool type --delay 10 "$path"
-    sleep 0.3
-    xdotool key Return
-    DIALOG=$dialog
+    local path=$1 dialog attempt before i got box
+    for attempt in 1 2 3; do
+        before=$(chosen_count)
+        click 170 66
+        dialog=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
+        # Mapped is not yet ready for keys: give the dialog a moment to take the focus itself.
+        sleep 1.5
+        xdotool windowfocus --sync "$dialog"
+        sleep 0.2
+        xdotool key ctrl+a
+        xdotool type --delay 10 "$path"
+        sleep 0.3
+        xdotool key Return
+        DIALOG=$dialog
+        for i in $(seq 300); do
+            [ "$(chosen_count)" -gt "$before" ] && break
+            sleep 0.05
+        done
+        got=$(grep '^rkv.player: load: chose ' "$WORK/player.log" | tail -1)
+        got=${got#rkv.player: load: chose }
+        [ "$got" = "$path" ] && { wait_load_outcome "$path"; return; }
+        echo "note: the dialog returned '$got' for the typed '$path'; typing again"
+        # A dialog still open (keys lost entirely) is closed before the next try.
+        xdotool search --onlyvisible --name '^ファイルの読み込み$' >/dev/null 2>&1 &&
+            xdotool windowfocus --sync "$dialog" key Escape
+        wait_window_gone '^ファイルの読み込み$' "$dialog" || fail "the open dialog did not close"
+        # A garbled name may still name the other song, whose message box then waits for us.
+        box=$(xdotool search --onlyvisible --name '^File error!$' 2>/dev/null | tail -1)
+        if [ -n "$box" ]; then
+            xdotool windowfocus --sync "$box" key Return
+            wait_window_gone '^File error!$' "$box" || fail "the message box stayed open"
+        fi
+    done
+    fail "the dialog never returned '$path'"
 }
 
 # Closes the window the way a window manager's close button does and waits for the exit code.
