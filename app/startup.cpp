@@ -25,15 +25,17 @@ void prepareQtApplication() {
 void showAndPaint(QWidget& window) {
     window.show();
     // The window system maps the window asynchronously; a paint before that reaches no screen.
+    // Clicks wait for the event loop: a song loaded before the sound set-up would get no voices.
+    constexpr auto noInput = QEventLoop::ExcludeUserInputEvents;
     QElapsedTimer waited;
     waited.start();
     while (!(window.windowHandle() && window.windowHandle()->isExposed()) &&
            waited.elapsed() < 2000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(noInput, 10);
         QThread::msleep(2);
     }
     window.repaint();
-    QCoreApplication::processEvents();
+    QCoreApplication::processEvents(noInput);
 }
 
 int runPlayer() {
