@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "render/playback.hpp"
+#include "render/song_report.hpp"
 #include "sequencer/player.hpp"
 #include "song/song.hpp"
 #include "sound/voice_bank.hpp"
@@ -39,14 +40,7 @@ class CliError : public std::runtime_error {
     ExitCode code_;
 };
 
-// A song file read and checked the way the player will load it.
-struct SongFile {
-    std::string path; // as given; "-" is standard input
-    std::string name; // for messages
-    bool hasMagic = false;
-    std::uint64_t size = 0; // bytes read: the whole file, or up to the end of its tracks
-    ParseResult parsed;     // status Refused when the player would not load it
-};
+using render::SongFile;
 
 // Reads the file ("-": standard input) once, stopping after its first bytes when they are not a
 // song's; throws CliError (cannot open or read) only. Magic and parse results are left to the
