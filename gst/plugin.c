@@ -6,13 +6,21 @@
 
 #include "rkvdec.h"
 
-/* The magic: a song's first three bytes; the fourth is not part of it. */
+/* A song's header: the magic, then everything up to the tracks. */
+#define HEADER_BYTES 1048
+
+/* The magic is a song's first three bytes (the fourth is not part of it). With a whole header
+ * behind it the type is settled, and the other typefinders are not asked: some of them fail on
+ * a short song's bytes, which would stop the stream. */
 static void rkv_type_find(GstTypeFind* tf, gpointer user_data) {
     (void)user_data;
     const guint8* data = gst_type_find_peek(tf, 0, 3);
     if (data && memcmp(data, "RKV", 3) == 0) {
         GstCaps* caps = gst_caps_new_empty_simple("audio/x-rkv");
-        gst_type_find_suggest(tf, GST_TYPE_FIND_LIKELY, caps);
+        gst_type_find_suggest(tf,
+                              gst_type_find_peek(tf, 0, HEADER_BYTES) ? GST_TYPE_FIND_MAXIMUM
+                                                                      : GST_TYPE_FIND_LIKELY,
+                              caps);
         gst_caps_unref(caps);
     }
 }

@@ -22,8 +22,10 @@ RKV = os.environ.get("RKV_BIN", "rkv")
 SOURCE = os.environ.get("RKV_SOURCE_DIR", ".")
 DEMOS = [os.path.join(SOURCE, "demo", n + ".rkv") for n in ("daybreak", "lantern", "orbit")]
 CORPUS = os.path.join(SOURCE, "tests", "fuzz", "corpus")
-ENGINE_SONGS = [os.path.join(CORPUS, n + ".rkv")
-                for n in ("loop_wraps", "drums_only", "all_notes_pans", "long_notes", "one_step")]
+# The songs at the engine's edges that the player plays (the demo songs are there too).
+ENGINE_SONGS = [os.path.join(CORPUS, n) for n in sorted(os.listdir(CORPUS))
+                if n.endswith(".rkv") and n != "step_count_zero.rkv"
+                and os.path.join(SOURCE, "demo", n) not in DEMOS]
 RATE = 22050
 TMP = tempfile.TemporaryDirectory()
 os.environ["GST_REGISTRY"] = os.path.join(TMP.name, "registry.bin")
@@ -83,7 +85,7 @@ class Launch(unittest.TestCase):
         s16 = "! audioconvert ! audio/x-raw,format=S16LE"
         # (songs, elements, render options)
         cases = [(DEMOS + ENGINE_SONGS, "rkvdec " + s16, ()),
-                 (DEMOS[:1], "decodebin " + s16, ()),  # found by the typefinder
+                 (DEMOS[:1] + ENGINE_SONGS, "decodebin " + s16, ()),  # by the typefinder
                  (DEMOS[1:2], "rkvdec loops=2 " + s16, ("--loops", "2")),
                  (DEMOS[2:], "rkvdec ! audio/x-raw,format=F32LE", ("--float",)),
                  (ENGINE_SONGS[:1], f"rkvdec {s16},rate=48000", ("--rate", "48000"))]
@@ -110,7 +112,7 @@ class Launch(unittest.TestCase):
 
 class Discoverer(unittest.TestCase):
     def test_duration_is_the_info_length(self):
-        for song in DEMOS + ENGINE_SONGS[:2]:
+        for song in DEMOS + ENGINE_SONGS:
             with self.subTest(os.path.basename(song)):
                 out = run("gst-discoverer-1.0", song)
                 line = next(l for l in out.splitlines() if "Duration:" in l)
