@@ -45,10 +45,12 @@ struct _GstRkvDec {
     guint64 offset; /* the next frame pushed */
 };
 
+/* clang-format off */
 #define SRC_CAPS                                                                                   \
-    "audio/x-raw, format = (string) { " GST_AUDIO_NE(S16) ", " GST_AUDIO_NE(                       \
-        F32) " }, layout = (string) interleaved, rate = (int) [ 8000, 192000 ], channels = (int) " \
-             "2"
+    "audio/x-raw, format = (string) { " GST_AUDIO_NE(S16) ", " GST_AUDIO_NE(F32) " }, "            \
+    "layout = (string) interleaved, channels = (int) 2, "                                          \
+    "rate = (int) [ " G_STRINGIFY(RKV_MIN_RATE) ", " G_STRINGIFY(RKV_MAX_RATE) " ]"
+/* clang-format on */
 
 static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-rkv"));
