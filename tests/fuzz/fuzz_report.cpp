@@ -9,7 +9,6 @@
 
 using namespace rkv;
 using namespace rkv::render;
-using namespace rkv::render;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const DrumKitVoices kit = builtinDrumKitVoices();
