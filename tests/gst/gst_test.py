@@ -65,8 +65,8 @@ def render(song, *options):
     return _renders[key]
 
 
-def info_frames(song, loops=0):
-    return json.loads(run(RKV, "info", "--json", "--loops", str(loops), song))["render"]["frames"]
+def info(song):
+    return json.loads(run(RKV, "info", "--json", song))
 
 
 def frame_time(frame, rate=RATE):
@@ -111,15 +111,18 @@ class Launch(unittest.TestCase):
 
 
 class Discoverer(unittest.TestCase):
-    def test_duration_is_the_info_length(self):
+    def test_duration_and_tags_are_the_info_facts(self):
         for song in DEMOS + ENGINE_SONGS:
             with self.subTest(os.path.basename(song)):
-                out = run("gst-discoverer-1.0", song)
+                out, facts = run("gst-discoverer-1.0", "-v", song), info(song)
                 line = next(l for l in out.splitlines() if "Duration:" in l)
                 h, m, s = line.split()[-1].split(":")
                 ns = (int(h) * 3600 + int(m) * 60) * Gst.SECOND + int(s.replace(".", ""))
-                self.assertEqual(ns, frame_time(info_frames(song)))
+                self.assertEqual(ns, frame_time(facts["render"]["frames"]))
                 self.assertIn("Seekable: yes", out)
+                self.assertIn(f"comment: {facts['step_count']} steps of "
+                              f"{facts['step_time_ms']} ms; the loop plays steps "
+                              f"{facts['loop']['wraps_to']} to {facts['loop']['last_step']}", out)
 
 
 def wait_for(pipeline, *types, seconds=30):
@@ -179,7 +182,7 @@ class Playbin(unittest.TestCase):
         wait_for(playbin, Gst.MessageType.EOS)
         ok, duration = playbin.query_duration(Gst.Format.TIME)
         self.assertTrue(ok)
-        self.assertEqual(duration, frame_time(info_frames(song)))
+        self.assertEqual(duration, frame_time(info(song)["render"]["frames"]))
 
 
 if __name__ == "__main__":
