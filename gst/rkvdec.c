@@ -235,6 +235,8 @@ static void src_loop(gpointer user_data) {
         GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
         self->discont = FALSE;
     }
+    /* A seek that leaves the start as it is goes on from here. */
+    self->segment.position = GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer);
     GST_OBJECT_LOCK(self);
     self->offset = offset + got;
     GST_OBJECT_UNLOCK(self);
