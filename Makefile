@@ -26,7 +26,7 @@ deps-player:
 # The player alone: no rkv, tests, benchmarks or generators.
 build-player:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_CLI=OFF -DRKV_BUILD_TESTS=OFF \
-	  -DRKV_BUILD_BENCH=OFF -DRKV_BUILD_TOOLS=OFF
+	  -DRKV_BUILD_BENCH=OFF -DRKV_BUILD_TOOLS=OFF -DRKV_BUILD_LIBRKV=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target tuvimoplayer2
 
 build:
@@ -86,7 +86,7 @@ bench:
 # `make fuzz FUZZ_SECONDS=3600` runs each for an hour; new inputs gather in build-fuzz/corpus-*,
 # a failing input is saved as build-fuzz/crash-HARNESS-*. `make fuzz-smoke` is CI's short run.
 FUZZ_SECONDS ?= 600
-FUZZERS = parse transport report synth
+FUZZERS = parse transport report synth api
 fuzz-build:
 	CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DRKV_FUZZ=ON -DRKV_WERROR=ON -DRKV_BUILD_APP=OFF -DRKV_BUILD_BENCH=OFF -DRKV_BUILD_TOOLS=OFF

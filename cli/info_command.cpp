@@ -3,9 +3,12 @@
 
 #include "cli/commands.hpp"
 #include "cli/session.hpp"
-#include "cli/song_report.hpp"
+#include "render/song_report.hpp"
 
 namespace rkv::cli {
+
+using render::formatReport;
+using render::songReport;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "cli/commands.hpp"
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
-#include "cli/song_timing.hpp"
+#include "render/song_renderer.hpp"
 
 namespace rkv::cli {
 
@@ -120,14 +120,12 @@ int runPlay(const PlayOptions& options) {
                        "no sound device" + (output.error().empty() ? "" : ": " + output.error()));
     }
 
-    const SongTiming timing = songTiming(player->song.header);
+    const render::SongTiming timing = render::songTiming(player->song.header);
     std::uint64_t ticks = TickLimit::UNLIMITED;
     std::optional<std::uint64_t> endFrame;
     if (options.loops) {
-        const DrumKitVoices kit = drumKitVoices(player->bank);
-        const PlayLength length =
-            playLength(player->song, timing, *options.loops,
-                       trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
+        const render::PlayLength length =
+            render::songLength(player->song, drumKitVoices(player->bank), *options.loops);
         ticks = length.ticks;
         endFrame = length.frames();
     }
@@ -148,7 +146,7 @@ int runPlay(const PlayOptions& options) {
             const std::uint64_t played = limit.ticksPlayed();
             const std::uint64_t tick = played == 0 ? 0 : played - 1;
             status.draw(player->state.position.load(), player->song.header.stepCount,
-                        passAtTick(timing, tick), frame);
+                        render::passAtTick(timing, tick), frame);
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
         // Closed before the limit and the player go: the audio thread uses both.

@@ -59,4 +59,8 @@ handler=$(xdg-mime query default audio/x-rkv)
 for page in rkv tuvimoplayer2; do
     MANWIDTH=80 man -P cat "$page" 2>/dev/null | grep -q "^NAME" || fail "man $page"
 done
+# GStreamer finds the plugin where it was installed, and the plugin finds librkv.
+if [ -e "$BUILD/gst/libgstrkv.so" ] && command -v gst-inspect-1.0 >/dev/null; then
+    GST_REGISTRY="$WORK/registry.bin" gst-inspect-1.0 rkvdec >/dev/null || fail "gst-inspect rkvdec"
+fi
 echo "PASS: installed, versions, menu entries, AppStream, icons, file type audio/x-rkv, man pages"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace rkv::cli {
+namespace rkv::render {
 
 // Words missing from each of the four tracks of a file of `fileSize` bytes whose header claims
 // `stepCount` steps (a word cut in two counts as missing). All zero for a complete file.
@@ -15,4 +15,4 @@ std::array<std::uint64_t, 4> missingTrackWords(std::size_t fileSize, std::uint32
 // The warning for the report, or "" when nothing is missing.
 std::string truncationWarning(std::size_t fileSize, std::uint32_t stepCount);
 
-} // namespace rkv::cli
+} // namespace rkv::render

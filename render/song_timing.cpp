@@ -1,4 +1,4 @@
-#include "cli/song_timing.hpp"
+#include "render/song_timing.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 
 #include "sound/voice_bank.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 namespace {
 
@@ -152,4 +152,4 @@ PlayLength playLength(const Song& song, const SongTiming& timing, std::uint64_t 
     return result;
 }
 
-} // namespace rkv::cli
+} // namespace rkv::render

@@ -1,10 +1,10 @@
-#include "cli/track_shortfall.hpp"
+#include "render/track_shortfall.hpp"
 
 #include <algorithm>
 
 #include "song/song.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 std::array<std::uint64_t, 4> missingTrackWords(std::size_t fileSize, std::uint32_t stepCount) {
     const std::uint64_t words = fileSize > SONG_HEADER_SIZE ? (fileSize - SONG_HEADER_SIZE) / 4 : 0;
@@ -29,4 +29,4 @@ std::string truncationWarning(std::size_t fileSize, std::uint32_t stepCount) {
     return text;
 }
 
-} // namespace rkv::cli
+} // namespace rkv::render

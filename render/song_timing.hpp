@@ -8,7 +8,7 @@
 
 #include "song/song.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 // Ring-out after the last step is cut after this many frames (3 s).
 constexpr std::uint64_t MAX_RING_OUT_FRAMES = 3 * 22050;
@@ -72,4 +72,4 @@ struct PlayLength {
 PlayLength playLength(const Song& song, const SongTiming& timing, std::uint64_t loops,
                       const TrackVoiceLengths& voices);
 
-} // namespace rkv::cli
+} // namespace rkv::render

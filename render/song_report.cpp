@@ -1,4 +1,4 @@
-#include "cli/song_report.hpp"
+#include "render/song_report.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,12 +8,12 @@
 #include <set>
 #include <sstream>
 
-#include "cli/song_timing.hpp"
-#include "cli/track_shortfall.hpp"
+#include "render/song_timing.hpp"
+#include "render/track_shortfall.hpp"
 #include "sound/synthesizer.hpp"
 #include "sound/voice_bank.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 namespace {
 
@@ -367,4 +367,4 @@ std::string formatReport(const json& r) {
     return out.str();
 }
 
-} // namespace rkv::cli
+} // namespace rkv::render
