@@ -61,6 +61,19 @@ void SdlOutput::resume() {
     if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
 }
 
+void SdlOutput::pause() {
+    if (device_ != 0) SDL_PauseAudioDevice(device_, 1);
+}
+
+void SdlOutput::attach(VoiceBank& bank) {
+    const std::uint32_t id = device_;
+    // Held, the callback is not running and does not start until it is released.
+    if (id != 0) SDL_LockAudioDevice(id);
+    bank_ = &bank;
+    framesMixed_.store(bank.frame);
+    if (id != 0) SDL_UnlockAudioDevice(id);
+}
+
 bool SdlOutput::lost() const {
     // A device that lost its server stays open, but is no longer enabled: SDL then calls the
     // callback from a timer of its own and throws the frames away.
@@ -84,9 +97,14 @@ void SdlOutput::callback(void* self, std::uint8_t* stream, int bytes) {
     auto* out = static_cast<SdlOutput*>(self);
     auto* pcm = reinterpret_cast<std::int16_t*>(stream);
     std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(std::int16_t));
+    const float gain = out->gain_.load();
     while (frames > 0) {
         const std::size_t n = std::min(frames, out->mixFrames_);
-        mixFrames(*out->bank_, out->mixBuffer_.get(), n);
+        float* mix = out->mixBuffer_.get();
+        mixFrames(*out->bank_, mix, n);
+        if (gain != 1.0f)
+            for (std::size_t i = 0; i < 2 * n; ++i)
+                mix[i] *= gain;
         floatToPcm16(out->mixBuffer_.get(), pcm, 2 * n);
         pcm += 2 * n;
         frames -= n;

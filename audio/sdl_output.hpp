@@ -31,8 +31,15 @@ class SdlOutput final : public SoundDevice {
     bool start(VoiceBank& bank) override;
     // Closes the device; when it returns the callback is not running and will not run again.
     void stop() override;
-    // Unpauses a device started paused.
+    // Unpauses a device started paused, or paused since.
     void resume();
+    // Holds the stream where it is: the device gets silence, no frame is mixed, no tick runs.
+    void pause();
+    // Mixes from another bank from the next callback on (the next song, or a seek), without
+    // closing the device.
+    void attach(VoiceBank& bank);
+    // Scales what goes to the device; at 1 the frames are the mixer's, untouched.
+    void setGain(float gain) { gain_.store(gain); }
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
     // The open device went away (its server ended, its card was unplugged).
@@ -49,6 +56,7 @@ class SdlOutput final : public SoundDevice {
     bool subsystemUp_ = false;
     std::atomic<std::uint32_t> device_{0}; // SDL_AudioDeviceID; 0 = none
     std::atomic<std::uint64_t> framesMixed_{0};
+    std::atomic<float> gain_{1.0f};
     VoiceBank* bank_ = nullptr;
     std::unique_ptr<float[]>
         mixBuffer_;             // stereo floats, owned here so the callback never allocates
