@@ -24,6 +24,7 @@ test=(
   dpkg-dev appstream desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl man-db
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
   pulseaudio pulseaudio-utils locales
+  tmux
 )
 
 case "${1:-all}" in
