@@ -68,7 +68,8 @@ std::vector<Key> parseKeys(const char* bytes, int count) {
 }
 
 KeyInput::KeyInput(bool wanted) {
-    if (!wanted || isatty(STDIN_FILENO) == 0) return;
+    // In the background (`rkv play song &`), touching the terminal would stop the process.
+    if (!wanted || isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
     auto* saved = new termios{};
     if (tcgetattr(STDIN_FILENO, saved) != 0) {
         delete saved;
