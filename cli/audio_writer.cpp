@@ -8,12 +8,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sndfile.h>
-#include <soxr.h>
 #include <unistd.h>
 #include <vector>
 
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
+#include "render/resampler.hpp"
 #include "sound/voice_bank.hpp"
 
 namespace rkv::cli {
@@ -72,8 +72,7 @@ struct AudioWriter::Impl {
     int writeErrno = 0;   // the system's reason for a failed write, reported over the library's
 
     SNDFILE* sf = nullptr;
-    soxr_t resampler = nullptr;
-    std::vector<float> resampled;
+    std::unique_ptr<render::Resampler> resampler;
     std::vector<std::int16_t> pcm;
     std::vector<float> clamped;
 
@@ -204,11 +203,11 @@ struct AudioWriter::Impl {
         if (toStdout) sendHeader();
 
         if (format.rate != SAMPLE_RATE) {
-            soxr_error_t error = nullptr;
-            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-            resampler = soxr_create(SAMPLE_RATE, format.rate, 2, &error, &io, &quality, nullptr);
-            if (!resampler) fail(std::string("resampler: ") + (error ? error : "cannot start"));
+            try {
+                resampler = std::make_unique<render::Resampler>(SAMPLE_RATE, format.rate);
+            } catch (const std::runtime_error& e) {
+                fail(e.what());
+            }
         }
     }
 
@@ -247,19 +246,13 @@ struct AudioWriter::Impl {
 
     void resample(const float* stereo, std::size_t frames) {
         // Called with null at the end to drain what the filter still holds.
-        std::size_t offered = 0;
-        for (;;) {
-            const std::size_t room = frames == 0 ? 4096 : frames * 48000 / SAMPLE_RATE + 64;
-            resampled.resize(2 * room);
-            std::size_t used = 0;
-            std::size_t made = 0;
-            const soxr_error_t error =
-                soxr_process(resampler, stereo ? stereo + 2 * offered : nullptr, frames - offered,
-                             &used, resampled.data(), room, &made);
-            if (error) fail(std::string("resampler: ") + error);
-            encode(resampled.data(), made);
-            offered += used;
-            if (stereo ? offered >= frames && made < room : made == 0) break;
+        try {
+            resampler->process(stereo, frames,
+                               [this](const float* made, std::size_t n) { encode(made, n); });
+        } catch (const CliError&) {
+            throw; // the output failed, not the converter
+        } catch (const std::runtime_error& e) {
+            fail(e.what());
         }
     }
 
@@ -304,7 +297,6 @@ AudioWriter::AudioWriter(const std::string& path, const OutputFormat& format, st
 }
 
 AudioWriter::~AudioWriter() {
-    if (impl_->resampler) soxr_delete(impl_->resampler);
     impl_->discard();
 }
 

@@ -14,10 +14,9 @@
 #endif
 #include "cli/commands.hpp"
 #include "cli/platform.hpp"
-#include "cli/play_track.hpp"
 #include "cli/session.hpp"
-#include "cli/song_timing.hpp"
 #include "cli/terminal.hpp"
+#include "render/song_renderer.hpp"
 
 namespace rkv::cli {
 
@@ -41,30 +40,22 @@ class DeferredSignals {
     DeferredSignals& operator=(const DeferredSignals&) = delete;
 };
 
-// Opens the device with standard error silenced: sound libraries print their own diagnostics
-// there, several lines each, while the reason is reported once, in rkv's one error line.
-class QuietStart final : public SoundDevice {
-  public:
-    explicit QuietStart(SoundDevice& device) : device_(device) {}
-    bool start(VoiceBank& bank) override {
-        std::fflush(stderr);
-        const int saved = ::dup(STDERR_FILENO);
-        const int null = ::open(NULL_DEVICE, O_WRONLY);
-        if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
-        if (null >= 0) ::close(null);
-        const bool ok = device_.start(bank);
-        std::fflush(stderr);
-        if (saved >= 0) {
-            ::dup2(saved, STDERR_FILENO);
-            ::close(saved);
-        }
-        return ok;
+// Runs `start` with standard error silenced: sound libraries print their own diagnostics there,
+// several lines each, while the reason is reported once, in rkv's one error line.
+template <typename F> bool quietly(F start) {
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open(NULL_DEVICE, O_WRONLY);
+    if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    if (null >= 0) ::close(null);
+    const bool ok = start();
+    std::fflush(stderr);
+    if (saved >= 0) {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
     }
-    void stop() override { device_.stop(); }
-
-  private:
-    SoundDevice& device_;
-};
+    return ok;
+}
 
 std::string clock(std::uint64_t frames) {
     const std::uint64_t tenths = frames * 10 / SAMPLE_RATE;
@@ -106,44 +97,61 @@ class StatusLine {
     bool drawn_ = false;
 };
 
-std::string statusText(const PlayTrack& track, std::size_t number, std::size_t count,
+// One song as the device plays it, rendered as it goes: from its first frame, or from a seek.
+class Track final : public FrameSource {
+  public:
+    Track(std::string songName, Song&& song, std::uint64_t loops)
+        : name(std::move(songName)), renderer(std::move(song)) {
+        if (loops != renderer.repeat()) renderer.setRepeat(loops);
+    }
+    std::size_t read(float* stereo, std::size_t frames) override {
+        return renderer.read(stereo, frames);
+    }
+
+    const std::string name;
+    render::SongRenderer renderer; // read by the audio thread once attached
+};
+
+std::string statusText(const Track& track, std::size_t number, std::size_t count,
                        std::uint64_t frame, bool paused, int volume) {
-    std::uint64_t tick = track.tickAt(frame);
-    if (track.ticks != TickLimit::UNLIMITED && track.ticks > 0)
-        tick = std::min(tick, track.ticks - 1);
-    const std::uint64_t pass = passAtTick(track.timing, tick);
+    const render::SongTiming& timing = track.renderer.timing();
+    const std::uint64_t tick =
+        std::min(render::tickAtFrame(timing, frame), track.renderer.playLength().ticks - 1);
+    const std::uint64_t pass = render::passAtTick(timing, tick);
     std::string text =
         "[" + std::to_string(number) + "/" + std::to_string(count) + "] playing " + track.name +
-        "  step " + std::to_string(positionAtTick(track.timing, tick) + 1) + " of " +
-        std::to_string(track.player->song.header.stepCount) + "  " +
+        "  step " + std::to_string(render::positionAtTick(timing, tick) + 1) + " of " +
+        std::to_string(track.renderer.song().header.stepCount) + "  " +
         (pass == 0 ? "first pass" : "loop pass " + std::to_string(pass)) + "  " + clock(frame);
-    if (track.endFrame) text += " / " + clock(*track.endFrame);
+    if (track.renderer.length() != render::SongRenderer::FOREVER)
+        text += " / " + clock(track.renderer.length());
     if (volume != 100) text += "  volume " + std::to_string(volume) + "%";
     if (paused) text += "  (paused)";
     return text;
 }
 
-// The sound device, opened once for the whole list and handed each song's bank in turn.
+// The sound device, opened once for the whole list and handed each song in turn.
 class Device {
   public:
     ~Device() { stop(); }
 
-    // Opens the device paused, pulling from `bank`.
-    void open(VoiceBank& bank) {
-        QuietStart quiet(output_);
-        if (!quiet.start(bank))
+    // Opens the device paused, pulling from `track`.
+    void open(Track& track) {
+        if (!quietly([&] { return output_.start(track); }))
             throw CliError(EXIT_NO_DEVICE,
                            "no sound device" +
                                (output_.error().empty() ? "" : ": " + output_.error()));
     }
-    void attach(VoiceBank& bank) {
+    // From the next frame on the device plays `track`, which stands at `frame`.
+    void attach(Track& track, std::uint64_t frame) {
 #ifdef _WIN32
-        // waveOut plays one bank from start to stop: another song opens it again.
+        // waveOut plays one source from start to stop: another song opens it again.
+        (void)frame;
         output_.stop();
-        open(bank);
+        open(track);
         output_.resume();
 #else
-        output_.attach(bank);
+        output_.attach(track, frame);
 #endif
     }
 #ifdef _WIN32
@@ -161,13 +169,16 @@ class Device {
     void resume() {
         output_.resume();
     }
-    std::uint64_t framesMixed() const {
+    std::uint64_t frame() const {
         return output_.framesMixed();
+    }
+    bool ended() const {
+        return output_.ended();
     }
     bool lost() const {
         return output_.lost();
     }
-    // When it returns, no bank is used any more.
+    // When it returns, no song is read any more.
     void stop() {
         output_.stop();
     }
@@ -190,8 +201,8 @@ int runPlay(const PlayOptions& options) {
     if (options.shuffle)
         std::shuffle(order.begin(), order.end(), std::mt19937(std::random_device{}()));
     // One song loops until stopped; in a list each plays once unless --loops says otherwise.
-    std::optional<std::uint64_t> loops = options.loops;
-    if (!loops && count > 1) loops = 0;
+    const std::uint64_t loops =
+        options.loops.value_or(count > 1 ? 0 : render::SongRenderer::FOREVER);
 
     StatusLine status;
     ExitCode firstSkipped = EXIT_OK;
@@ -199,7 +210,7 @@ int runPlay(const PlayOptions& options) {
     std::size_t at = 0;
     // The first song from `from` on, in `step` direction, that loads; the others are reported
     // once and dropped. Null at the end of the list, or when a signal came.
-    const auto find = [&](std::ptrdiff_t from, std::ptrdiff_t step) -> std::unique_ptr<PlayTrack> {
+    const auto find = [&](std::ptrdiff_t from, std::ptrdiff_t step) -> std::unique_ptr<Track> {
         for (std::size_t tried = 0; tried < count && platform::caughtSignal() == 0; ++tried) {
             if (from < 0) from = 0, step = 1; // before the first: the first again
             if (static_cast<std::size_t>(from) >= count) {
@@ -210,8 +221,10 @@ int runPlay(const PlayOptions& options) {
             from += step;
             if (dropped[i]) continue;
             try {
-                const auto& song = songs[order[i]];
-                auto track = prepareTrack(song ? readSongFile(*song) : builtinDemoSong(), loops);
+                const auto& path = songs[order[i]];
+                SongFile song = path ? readSongFile(*path) : builtinDemoSong();
+                requirePlayable(song);
+                auto track = std::make_unique<Track>(song.name, std::move(song.parsed.song), loops);
                 at = i;
                 return track;
             } catch (const CliError& e) {
@@ -229,22 +242,26 @@ int runPlay(const PlayOptions& options) {
     };
 
     // Declared before the device, so the device is closed before any song it plays goes.
-    std::unique_ptr<PlayTrack> track = find(0, 1);
+    std::unique_ptr<Track> track = find(0, 1);
     if (!track) return finish();
     Device device;
-    device.open(track->player->bank);
+    device.open(*track);
     // The song read from standard input leaves no keys to read there.
     KeyInput keys(std::find(songs.begin(), songs.end(), "-") == songs.end());
     bool paused = false;
     int volume = 100;
+    // To the start of a step: the song again in a fresh renderer, moved there while the device
+    // plays on, then handed over.
     const auto seek = [&](bool byPass, bool forward) {
-        const SongTiming& timing = track->timing;
+        const render::SongTiming& timing = track->renderer.timing();
         const std::uint64_t distance = byPass ? timing.loopPassSteps : 1;
         if (!timing.ticks || distance == 0) return;
-        const std::uint64_t now = track->tickAt(device.framesMixed());
-        const std::uint64_t target = forward ? now + distance : now - std::min(now, distance);
-        auto fresh = seekTrack(*track, target);
-        device.attach(fresh->player->bank);
+        const std::uint64_t now = render::tickAtFrame(timing, device.frame());
+        std::uint64_t target = forward ? now + distance : now - std::min(now, distance);
+        target = std::min(target, track->renderer.playLength().ticks - 1);
+        auto fresh = std::make_unique<Track>(track->name, Song(track->renderer.song()), loops);
+        fresh->renderer.seekFrame(render::tickFrame(timing.stepTime, target));
+        device.attach(*fresh, fresh->renderer.position().frame);
         track = std::move(fresh);
     };
     device.resume();
@@ -256,7 +273,7 @@ int runPlay(const PlayOptions& options) {
         }
         std::ptrdiff_t change = 0;
         bool quit = false;
-        if (track->endFrame && device.framesMixed() >= *track->endFrame) change = 1;
+        if (device.ended()) change = 1;
         for (const Key key : change ? std::vector<Key>{} : keys.wait(40)) {
             switch (key) {
             case Key::Pause:
@@ -303,13 +320,13 @@ int runPlay(const PlayOptions& options) {
         if (change != 0) {
             auto next = find(static_cast<std::ptrdiff_t>(at) + change, change);
             if (!next) break;
-            device.attach(next->player->bank);
+            device.attach(*next, 0);
             track = std::move(next);
             if (paused) device.resume();
             paused = false;
             continue;
         }
-        status.draw(statusText(*track, at + 1, count, device.framesMixed(), paused, volume));
+        status.draw(statusText(*track, at + 1, count, device.frame(), paused, volume));
     }
     device.stop();
     return finish();

@@ -11,23 +11,21 @@
 #include "cli/audio_writer.hpp"
 #include "cli/commands.hpp"
 #include "cli/session.hpp"
-#include "cli/song_timing.hpp"
+#include "render/song_renderer.hpp"
 
 namespace rkv::cli {
 
 namespace {
 
-// The mixer's sums depend slightly on how its caller splits the stream into calls, so mix in the
-// calls the sound device makes: `rkv play` then sends the device exactly what is written here.
+// `rkv play` sends the device exactly what is written here.
 #ifdef _WIN32
-constexpr std::size_t CALL_FRAMES = WaveOutOutput::BUFFER_FRAMES;
+static_assert(render::DEVICE_CALL_FRAMES == WaveOutOutput::BUFFER_FRAMES);
 #else
-constexpr std::size_t CALL_FRAMES = SdlOutput::BUFFER_FRAMES;
+static_assert(render::DEVICE_CALL_FRAMES == SdlOutput::BUFFER_FRAMES);
 #endif
 // Written in chunks of 32768 frames (128 KB of 16-bit samples): few system calls, and still in
 // the caches.
 constexpr std::size_t CHUNK_FRAMES = 32768;
-static_assert(CHUNK_FRAMES % CALL_FRAMES == 0);
 
 std::uint64_t secondsToFrames(double seconds, const char* option) {
     if (!std::isfinite(seconds) || seconds < 0 ||
@@ -77,20 +75,16 @@ int runRender(const RenderOptions& options) {
     const std::uint64_t fadeFrames = secondsToFrames(options.fadeSeconds, "--fade");
     std::uint64_t frames = options.seconds ? secondsToFrames(*options.seconds, "--seconds") : 0;
 
-    auto player = std::make_unique<Player>();
-    OfflineDevice device;
-    startPlayer(*player, device, readSongFile(options.song));
-
-    std::uint64_t ticks = TickLimit::UNLIMITED;
-    if (!options.seconds) {
+    SongFile file = readSongFile(options.song);
+    requirePlayable(file);
+    render::SongRenderer renderer(std::move(file.parsed.song));
+    if (options.seconds) {
+        // Exactly that long, looping as the player does.
+        renderer.setRepeat(render::SongRenderer::FOREVER);
+    } else {
         // The first pass, `loops` repeats, then the ring-out: the figures `rkv info` reports.
-        const DrumKitVoices kit = drumKitVoices(player->bank);
-        const SongTiming timing = songTiming(player->song.header);
-        const PlayLength length =
-            playLength(player->song, timing, options.loops.value_or(0),
-                       trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
-        frames = length.frames();
-        ticks = length.ticks;
+        renderer.setRepeat(options.loops.value_or(0));
+        frames = renderer.length();
         if (frames > MAX_RENDER_FRAMES)
             throw CliError(EXIT_USAGE, options.song + ": too long to render (" +
                                            std::to_string(frames / SAMPLE_RATE / 3600) +
@@ -98,15 +92,12 @@ int runRender(const RenderOptions& options) {
     }
 
     AudioWriter writer(options.output, format, frames, fadeFrames);
-    TickLimit limit(*player, ticks);
-    limit.start();
     Progress progress(options.song, frames);
     std::vector<float> buffer(2 * CHUNK_FRAMES);
     for (std::uint64_t done = 0; done < frames;) {
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_FRAMES, frames - done));
-        for (std::size_t at = 0; at < n; at += CALL_FRAMES)
-            mixFrames(player->bank, buffer.data() + 2 * at, std::min(CALL_FRAMES, n - at));
+        renderer.read(buffer.data(), n);
         writer.write(buffer.data(), n);
         done += n;
         progress.update(done);

@@ -8,12 +8,14 @@
 #include <set>
 #include <sstream>
 
-#include "cli/song_timing.hpp"
 #include "cli/track_shortfall.hpp"
+#include "render/song_timing.hpp"
 #include "sound/synthesizer.hpp"
 #include "sound/voice_bank.hpp"
 
 namespace rkv::cli {
+
+using namespace render;
 
 namespace {
 

@@ -11,19 +11,17 @@ endforeach()
 
 add_library(rkv_cli_core STATIC
   session.cpp
-  song_timing.cpp
   song_report.cpp
   track_shortfall.cpp
   wav_only_writer.cpp
   info_command.cpp
   render_command.cpp
   play_command.cpp
-  play_track.cpp
   terminal_win32.cpp
   platform_win32.cpp)
 target_include_directories(rkv_cli_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_include_directories(rkv_cli_core SYSTEM PUBLIC ${host_headers})
-target_link_libraries(rkv_cli_core PUBLIC rkv_engine rkv_resources rkv_audio)
+target_link_libraries(rkv_cli_core PUBLIC rkv_engine rkv_resources rkv_render rkv_audio)
 # MinGW GCC 12 at -O3 warns falsely about overlapping copies inside std::string.
 target_compile_options(rkv_cli_core PRIVATE -Wno-restrict)
 

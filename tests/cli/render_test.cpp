@@ -12,8 +12,8 @@
 
 #include "cli/audio_writer.hpp"
 #include "cli/session.hpp"
-#include "cli/song_timing.hpp"
 #include "engine_player.hpp"
+#include "render/song_timing.hpp"
 #include "resources/builtin_resources.hpp"
 #include "sequencer/transport.hpp"
 #include "song_bytes.hpp"
@@ -23,6 +23,7 @@ namespace {
 
 using namespace rkv;
 using namespace rkv::cli;
+using namespace rkv::render;
 namespace fs = std::filesystem;
 
 std::string tempDir(const std::string& name) {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cli/session.hpp"
-#include "cli/song_timing.hpp"
 #include "engine_player.hpp"
+#include "render/song_timing.hpp"
 #include "resources/builtin_resources.hpp"
 #include "sequencer/transport.hpp"
 #include "song_bytes.hpp"
@@ -18,6 +18,7 @@ namespace {
 
 using namespace rkv;
 using namespace rkv::cli;
+using namespace rkv::render;
 
 std::string tempSong(const rkvtest::SongFields& fields, const std::string& name) {
     const std::string path = testing::TempDir() + "rkv_timing_" + name + ".rkv";

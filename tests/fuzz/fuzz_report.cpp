@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "cli/song_report.hpp"
-#include "cli/song_timing.hpp"
+#include "render/song_timing.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 
 using namespace rkv;
 using namespace rkv::cli;
+using namespace rkv::render;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const DrumKitVoices kit = builtinDrumKitVoices();

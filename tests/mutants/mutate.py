@@ -17,6 +17,7 @@ MECHANICAL = {
     'song': ('engine_tests; rkv', ENGINE + '; -L model'),
     'sound': ('engine_tests; rkv', ENGINE + '; -L model'),
     'sequencer': ('engine_tests; rkv', ENGINE + '; -L model'),
+    'render': ('rkv_cli_tests; rkv', CLI + '; -L cli -E democ; -L model'),
     'cli': ('rkv_cli_tests; rkv', CLI + '; -L cli -E democ; -L model'),
 }
 DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')

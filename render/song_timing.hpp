@@ -8,7 +8,7 @@
 
 #include "song/song.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 // Ring-out after the last step is cut after this many frames (3 s).
 constexpr std::uint64_t MAX_RING_OUT_FRAMES = 3 * 22050;
@@ -30,6 +30,9 @@ SongTiming songTiming(const SongHeader& header);
 
 // Frame on which tick k falls; tick 0 is step 0 at frame 0.
 std::uint64_t tickFrame(std::uint32_t stepTimeMs, std::uint64_t k);
+
+// The last tick on or before `frame`; 0 when the clock never runs.
+std::uint64_t tickAtFrame(const SongTiming& timing, std::uint64_t frame);
 
 // Step the sequencer plays on tick k.
 std::int32_t positionAtTick(const SongTiming& timing, std::uint64_t k);
@@ -72,4 +75,4 @@ struct PlayLength {
 PlayLength playLength(const Song& song, const SongTiming& timing, std::uint64_t loops,
                       const TrackVoiceLengths& voices);
 
-} // namespace rkv::cli
+} // namespace rkv::render

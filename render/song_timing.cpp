@@ -1,4 +1,4 @@
-#include "cli/song_timing.hpp"
+#include "render/song_timing.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 
 #include "sound/voice_bank.hpp"
 
-namespace rkv::cli {
+namespace rkv::render {
 
 namespace {
 
@@ -53,6 +53,14 @@ SongTiming songTiming(const SongHeader& header) {
 std::uint64_t tickFrame(std::uint32_t stepTimeMs, std::uint64_t k) {
     const unsigned __int128 frame = static_cast<unsigned __int128>(k) * stepTimeMs * 441 / 20;
     return frame > U64_MAX ? U64_MAX : static_cast<std::uint64_t>(frame);
+}
+
+std::uint64_t tickAtFrame(const SongTiming& timing, std::uint64_t frame) {
+    if (!timing.ticks) return 0;
+    // tickFrame(k) <= frame exactly when k * d * 441 < (frame + 1) * 20.
+    const unsigned __int128 k = (static_cast<unsigned __int128>(frame) * 20 + 19) /
+                                (static_cast<unsigned __int128>(timing.stepTime) * 441);
+    return k > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(k);
 }
 
 std::int32_t positionAtTick(const SongTiming& timing, std::uint64_t k) {
@@ -152,4 +160,4 @@ PlayLength playLength(const Song& song, const SongTiming& timing, std::uint64_t 
     return result;
 }
 
-} // namespace rkv::cli
+} // namespace rkv::render
