@@ -7,7 +7,6 @@ import re
 import shlex
 import signal
 import subprocess
-import sys
 import time
 import unittest
 
@@ -15,6 +14,11 @@ from rkv_cli_test import DEMOS, RKV, Case, rkv, without_leading_silence
 
 DAYBREAK, LANTERN, ORBIT = DEMOS
 STEP_MS = 120  # daybreak's step time
+
+
+def read(path, mode="rb"):
+    with open(path, mode) as f:
+        return f.read()
 
 
 def until(found, what, timeout=30):
@@ -61,10 +65,10 @@ class Terminal(Case):
         return until(lambda: (s := shown()) >= step and s, "step %d" % step)
 
     def finished(self, code):
-        rc = until(lambda: os.path.exists(self.path("after")) and open(self.path("rc")).read(),
+        rc = until(lambda: os.path.exists(self.path("after")) and read(self.path("rc"), "r"),
                    "rkv to end")
         self.assertEqual(int(rc), code, self.screen())
-        self.assertEqual(open(self.path("before")).read(), open(self.path("after")).read())
+        self.assertEqual(read(self.path("before"), "r"), read(self.path("after"), "r"))
         cursor = subprocess.run(self.tmux + ["display", "-p", "#{cursor_flag}"],
                                 capture_output=True, text=True).stdout.strip()
         self.assertEqual(cursor, "1", "the cursor is shown again")
@@ -101,8 +105,8 @@ class Keys(Terminal):
         self.finished(0)
         out = self.path("render.wav")
         self.assertEqual(rkv("render", DAYBREAK, "-o", out, "--loops", "0").returncode, 0)
-        rendered = open(out, "rb").read()[44:]
-        played = without_leading_silence(open(self.path("capture.raw"), "rb").read())
+        rendered = read(out)[44:]
+        played = without_leading_silence(read(self.path("capture.raw")))
         lead = len(rendered) - len(without_leading_silence(rendered))
         # Up to the pause, the render from the start; then silence; then the render from the
         # frame of the step the seek went to (tick k falls on frame floor(k * d * 441 / 20)).
@@ -125,7 +129,7 @@ class Keys(Terminal):
                 if how == "SIGTERM":
                     shell = subprocess.run(self.tmux + ["display", "-p", "#{pane_pid}"],
                                            capture_output=True, text=True).stdout.strip()
-                    child = open("/proc/%s/task/%s/children" % (shell, shell)).read().split()
+                    child = read("/proc/%s/task/%s/children" % (shell, shell), "r").split()
                     os.kill(int(child[0]), signal.SIGTERM)
                 elif how != "end":
                     self.keys(how)
@@ -140,7 +144,7 @@ class Playlist(Case):
         for song in DEMOS:
             out = self.path(os.path.basename(song) + ".wav")
             self.assertEqual(rkv("render", song, "-o", out).returncode, 0)
-            renders[song] = without_leading_silence(open(out, "rb").read()[44:])
+            renders[song] = without_leading_silence(read(out)[44:])
         env = {"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": self.path("capture.raw"),
                "SDL_DISKAUDIODELAY": "0"}
         missing = self.path("missing.rkv")
@@ -151,7 +155,7 @@ class Playlist(Case):
             self.assertEqual(r.returncode, code, r.stderr)
             self.assertEqual(r.stderr.decode(), "rkv: %s: cannot open: No such file or directory\n"
                              % missing if code else "")
-            played = open(self.path("capture.raw"), "rb").read()
+            played = read(self.path("capture.raw"))
             # Each song whole, in turn, with nothing but silence before, between and after.
             found = sorted((played.find(renders[s]), s) for s in order or DEMOS)
             if order:
@@ -165,8 +169,4 @@ class Playlist(Case):
 
 
 if __name__ == "__main__":
-    group = sys.argv[1] if len(sys.argv) > 1 else None
-    loader = unittest.TestLoader()
-    suite = loader.loadTestsFromName(group, sys.modules[__name__]) if group \
-        else loader.loadTestsFromModule(sys.modules[__name__])
-    sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
+    unittest.main(verbosity=2)  # a group by name: play_keys_test.py Keys
