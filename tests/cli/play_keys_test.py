@@ -40,10 +40,15 @@ class Terminal(Case):
         self.addCleanup(subprocess.run, self.tmux + ["kill-server"], capture_output=True)
         env = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=%s SDL_DISKAUDIODELAY=%s" % (
             self.path("capture.raw"), delay)
+        for stale in ("rc", "after"):
+            if os.path.exists(self.path(stale)):
+                os.remove(self.path(stale))
+        # `after` appears whole (renamed into place), once rkv has ended and `rc` is written.
         with open(self.path("run.sh"), "w") as f:
-            f.write("stty -a >%s\nenv %s %s play %s\necho $? >%s\nstty -a >%s\nexec sleep 300\n"
+            f.write("stty -a >%s\nenv %s %s play %s\necho $? >%s\nstty -a >%s.tmp\n"
+                    "mv %s.tmp %s\nexec sleep 300\n"
                     % (self.path("before"), env, RKV, shlex.join(args), self.path("rc"),
-                       self.path("after")))
+                       *[self.path("after")] * 3))
         subprocess.run(self.tmux + ["new-session", "-d", "-x", "160", "-y", "20", "bash " +
                                     self.path("run.sh")], check=True)
 
@@ -135,7 +140,6 @@ class Keys(Terminal):
                     self.keys(how)
                 self.finished(code)
                 subprocess.run(self.tmux + ["kill-server"], capture_output=True)
-                os.remove(self.path("after"))
 
 
 class Playlist(Case):
