@@ -50,9 +50,8 @@ class KeyInput {
     std::vector<Key> wait(int ms);
 
   private:
-    bool active_ = false;
-    bool cursorHidden_ = false;
-    void* saved_ = nullptr; // the terminal's settings as found
+    bool active_ = false; // keys are read
+    bool taken_ = false;  // the terminal is in raw mode, to be put back
 };
 
 } // namespace rkv::cli

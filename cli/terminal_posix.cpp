@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <csignal>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -5,6 +7,40 @@
 #include "cli/terminal.hpp"
 
 namespace rkv::cli {
+
+namespace {
+
+// The terminal as found and as played in; the stop and continue handlers switch between them, so
+// a shell that gets the terminal back on Ctrl-Z finds it as it was, and `fg` gives the keys back.
+termios cooked{};
+termios raw{};
+bool cursorHidden = false;
+
+void showCursor(bool shown) {
+    if (cursorHidden) (void)!write(STDERR_FILENO, shown ? "\033[?25h" : "\033[?25l", 6);
+}
+
+void onStop(int) {
+    const int saved = errno;
+    tcsetattr(STDIN_FILENO, TCSANOW, &cooked);
+    showCursor(true);
+    std::signal(SIGTSTP, SIG_DFL);
+    // Held until this handler returns, then it stops the process as usual.
+    std::raise(SIGTSTP);
+    errno = saved;
+}
+
+void onContinue(int) {
+    const int saved = errno;
+    if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        showCursor(false);
+    }
+    std::signal(SIGTSTP, &onStop);
+    errno = saved;
+}
+
+} // namespace
 
 std::vector<Key> parseKeys(const char* bytes, int count) {
     std::vector<Key> keys;
@@ -70,34 +106,27 @@ std::vector<Key> parseKeys(const char* bytes, int count) {
 KeyInput::KeyInput(bool wanted) {
     // In the background (`rkv play song &`), touching the terminal would stop the process.
     if (!wanted || isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
-    auto* saved = new termios{};
-    if (tcgetattr(STDIN_FILENO, saved) != 0) {
-        delete saved;
-        return;
-    }
-    termios raw = *saved;
+    if (tcgetattr(STDIN_FILENO, &cooked) != 0) return;
+    raw = cooked;
     // Keys arrive one by one and unechoed; Ctrl-C still raises SIGINT, which stops the command.
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) {
-        delete saved;
-        return;
-    }
-    saved_ = saved;
-    active_ = true;
-    if (isatty(STDERR_FILENO) != 0) {
-        cursorHidden_ = true;
-        (void)!write(STDERR_FILENO, "\033[?25l", 6);
-    }
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+    active_ = taken_ = true;
+    cursorHidden = isatty(STDERR_FILENO) != 0;
+    showCursor(false);
+    std::signal(SIGTSTP, &onStop);
+    std::signal(SIGCONT, &onContinue);
 }
 
 KeyInput::~KeyInput() {
-    if (cursorHidden_) (void)!write(STDERR_FILENO, "\033[?25h", 6);
-    if (auto* saved = static_cast<termios*>(saved_)) {
-        tcsetattr(STDIN_FILENO, TCSANOW, saved);
-        delete saved;
-    }
+    if (!taken_) return;
+    std::signal(SIGTSTP, SIG_DFL);
+    std::signal(SIGCONT, SIG_DFL);
+    showCursor(true);
+    cursorHidden = false;
+    tcsetattr(STDIN_FILENO, TCSANOW, &cooked);
 }
 
 std::vector<Key> KeyInput::wait(int ms) {
