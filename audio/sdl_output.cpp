@@ -17,6 +17,14 @@ SdlOutput::~SdlOutput() {
 }
 
 bool SdlOutput::start(VoiceBank& bank) {
+    return open(&bank, nullptr);
+}
+
+bool SdlOutput::start(FrameSource& source) {
+    return open(nullptr, &source);
+}
+
+bool SdlOutput::open(VoiceBank* bank, FrameSource* source) {
     stop();
     error_.clear();
     // Keep SIGINT and SIGTERM for the host program: SDL would otherwise swallow them.
@@ -36,7 +44,10 @@ bool SdlOutput::start(VoiceBank& bank) {
     // longer stream, which it then fills in several passes.
     mixFrames_ = BUFFER_FRAMES;
     mixBuffer_ = std::make_unique<float[]>(2 * mixFrames_);
-    bank_ = &bank;
+    bank_ = bank;
+    source_ = source;
+    sourceFrame_ = 0;
+    ended_ = false;
 
     SDL_AudioSpec want{};
     want.freq = SAMPLE_RATE;
@@ -61,6 +72,21 @@ void SdlOutput::resume() {
     if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
 }
 
+void SdlOutput::pause() {
+    if (device_ != 0) SDL_PauseAudioDevice(device_, 1);
+}
+
+void SdlOutput::attach(FrameSource& source, std::uint64_t frame) {
+    const std::uint32_t id = device_;
+    // Held, the callback is not running and does not start until it is released.
+    if (id != 0) SDL_LockAudioDevice(id);
+    source_ = &source;
+    sourceFrame_ = frame;
+    framesMixed_.store(frame);
+    ended_ = false;
+    if (id != 0) SDL_UnlockAudioDevice(id);
+}
+
 bool SdlOutput::lost() const {
     // A device that lost its server stays open, but is no longer enabled: SDL then calls the
     // callback from a timer of its own and throws the frames away.
@@ -78,22 +104,35 @@ void SdlOutput::stop() {
         subsystemUp_ = false;
     }
     bank_ = nullptr;
+    source_ = nullptr;
 }
 
 void SdlOutput::callback(void* self, std::uint8_t* stream, int bytes) {
     auto* out = static_cast<SdlOutput*>(self);
     auto* pcm = reinterpret_cast<std::int16_t*>(stream);
     std::size_t frames = static_cast<std::size_t>(bytes) / (2 * sizeof(std::int16_t));
+    const float gain = out->gain_.load();
     while (frames > 0) {
         const std::size_t n = std::min(frames, out->mixFrames_);
-        mixFrames(*out->bank_, out->mixBuffer_.get(), n);
+        float* mix = out->mixBuffer_.get();
+        if (FrameSource* source = out->source_) {
+            const std::size_t got = source->read(mix, n);
+            std::fill(mix + 2 * got, mix + 2 * n, 0.0f);
+            if (got < n) out->ended_.store(true);
+            out->sourceFrame_ += got;
+        } else {
+            mixFrames(*out->bank_, mix, n);
+        }
+        if (gain != 1.0f)
+            for (std::size_t i = 0; i < 2 * n; ++i)
+                mix[i] *= gain;
         floatToPcm16(out->mixBuffer_.get(), pcm, 2 * n);
         pcm += 2 * n;
         frames -= n;
     }
     // Only this thread changes the count, so it may read it without the lock.
-    out->framesMixed_.store(out->bank_->frame);
-    if (out->control_) {
+    out->framesMixed_.store(out->source_ ? out->sourceFrame_ : out->bank_->frame);
+    if (out->control_ && out->bank_) {
         if (out->lost()) out->control_->reportLost();
         out->control_->afterMix(*out->bank_);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/frame_source.hpp"
 #include "sound/voice_bank.hpp"
 
 namespace rkv {
@@ -29,19 +30,31 @@ class SdlOutput final : public SoundDevice {
 
     // Opens the default device at 22050 Hz, stereo, 16-bit; false when no device opens.
     bool start(VoiceBank& bank) override;
+    // The same, pulling the frames from `source` instead of a bank.
+    bool start(FrameSource& source);
     // Closes the device; when it returns the callback is not running and will not run again.
     void stop() override;
-    // Unpauses a device started paused.
+    // Unpauses a device started paused, or paused since.
     void resume();
+    // Holds the stream where it is: the device gets silence, no frame is mixed, no tick runs.
+    void pause();
+    // Pulls from another source from the next callback on (the next song, or a seek), without
+    // closing the device; `frame` is where that source stands.
+    void attach(FrameSource& source, std::uint64_t frame);
+    // The source gave fewer frames than asked for: it has ended, and silence follows.
+    bool ended() const { return ended_.load(); }
+    // Scales what goes to the device; at 1 the frames are the mixer's, untouched.
+    void setGain(float gain) { gain_.store(gain); }
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
     // The open device went away (its server ended, its card was unplugged).
     bool lost() const;
-    // The bank's frame count after the last callback: read without the bank's lock, so a
-    // watcher never holds up the audio thread.
+    // The bank's frame count (or the source's position) after the last callback: read without
+    // the bank's lock, so a watcher never holds up the audio thread.
     std::uint64_t framesMixed() const { return framesMixed_.load(); }
 
   private:
+    bool open(VoiceBank* bank, FrameSource* source);
     static void callback(void* self, std::uint8_t* stream, int bytes);
 
     bool startPaused_;
@@ -49,7 +62,11 @@ class SdlOutput final : public SoundDevice {
     bool subsystemUp_ = false;
     std::atomic<std::uint32_t> device_{0}; // SDL_AudioDeviceID; 0 = none
     std::atomic<std::uint64_t> framesMixed_{0};
+    std::atomic<float> gain_{1.0f};
     VoiceBank* bank_ = nullptr;
+    FrameSource* source_ = nullptr; // pulled instead of the bank when set
+    std::uint64_t sourceFrame_ = 0; // audio thread, or under the device's lock
+    std::atomic<bool> ended_{false};
     std::unique_ptr<float[]>
         mixBuffer_;             // stereo floats, owned here so the callback never allocates
     std::size_t mixFrames_ = 0; // capacity of mixBuffer_ in frames

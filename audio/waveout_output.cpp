@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mmsystem.h>
@@ -69,6 +70,14 @@ void WaveOutOutput::closeDevice() {
 }
 
 bool WaveOutOutput::start(VoiceBank& bank) {
+    return open(&bank, nullptr);
+}
+
+bool WaveOutOutput::start(FrameSource& source) {
+    return open(nullptr, &source);
+}
+
+bool WaveOutOutput::open(VoiceBank* bank, FrameSource* source) {
     stop();
     error_.clear();
     done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -80,6 +89,9 @@ bool WaveOutOutput::start(VoiceBank& bank) {
         return false;
     }
     useDevice_ = true;
+    source_ = source;
+    sourceFrame_ = 0;
+    ended_ = false;
     launch(bank);
     return true;
 }
@@ -87,11 +99,11 @@ bool WaveOutOutput::start(VoiceBank& bank) {
 void WaveOutOutput::startSilent(VoiceBank& bank) {
     stop();
     useDevice_ = false;
-    launch(bank);
+    launch(&bank);
 }
 
-void WaveOutOutput::launch(VoiceBank& bank) {
-    bank_ = &bank;
+void WaveOutOutput::launch(VoiceBank* bank) {
+    bank_ = bank;
     mix_ = std::make_unique<float[]>(2 * FRAMES);
     wakeup_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     stopping_ = false;
@@ -110,6 +122,7 @@ void WaveOutOutput::stop() {
         *event = nullptr;
     }
     bank_ = nullptr;
+    source_ = nullptr;
 }
 
 void WaveOutOutput::wake() {
@@ -143,9 +156,18 @@ void WaveOutOutput::fill(std::size_t index, bool silent) {
         waveOutWrite(deviceOf(device_), &h, sizeof h);
         return;
     }
-    for (std::size_t call = 0; call < CALLS_PER_BUFFER; ++call)
-        mixFrames(*bank_, mix_.get() + 2 * BUFFER_FRAMES * call, BUFFER_FRAMES);
-    framesMixed_.store(bank_->frame);
+    for (std::size_t call = 0; call < CALLS_PER_BUFFER; ++call) {
+        float* mix = mix_.get() + 2 * BUFFER_FRAMES * call;
+        if (source_) {
+            const std::size_t got = source_->read(mix, BUFFER_FRAMES);
+            std::fill(mix + 2 * got, mix + 2 * BUFFER_FRAMES, 0.0f);
+            if (got < BUFFER_FRAMES) ended_ = true;
+            sourceFrame_ += got;
+        } else {
+            mixFrames(*bank_, mix, BUFFER_FRAMES);
+        }
+    }
+    framesMixed_.store(source_ ? sourceFrame_ : bank_->frame);
     if (!device_) return;
     floatToPcm16(mix_.get(), reinterpret_cast<std::int16_t*>(h.lpData), 2 * FRAMES);
     waveOutWrite(deviceOf(device_), &h, sizeof h);

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/frame_source.hpp"
 #include "sound/play_state.hpp"
 #include "sound/voice_bank.hpp"
 
@@ -35,6 +36,10 @@ class WaveOutOutput final : public SoundDevice {
 
     // Opens the default device at 22050 Hz, stereo, 16-bit; false when no device opens.
     bool start(VoiceBank& bank) override;
+    // The same, pulling the frames from `source` instead of a bank.
+    bool start(FrameSource& source);
+    // The source gave fewer frames than asked for: it has ended, and silence follows.
+    bool ended() const { return ended_.load(); }
     // No device: mix in real time and discard the frames. Always succeeds.
     void startSilent(VoiceBank& bank);
     // Ends and joins the thread; when it returns no mixing runs or will start.
@@ -51,7 +56,8 @@ class WaveOutOutput final : public SoundDevice {
     std::string error() const { return error_; }
 
   private:
-    void launch(VoiceBank& bank);
+    bool open(VoiceBank* bank, FrameSource* source);
+    void launch(VoiceBank* bank);
     void run();
     bool idle() const;
     bool allReturned() const;
@@ -63,6 +69,9 @@ class WaveOutOutput final : public SoundDevice {
     const PlayState* state_;
     std::string error_;
     VoiceBank* bank_ = nullptr;
+    FrameSource* source_ = nullptr; // pulled instead of the bank when set
+    std::uint64_t sourceFrame_ = 0;
+    std::atomic<bool> ended_{false};
     bool useDevice_ = false;
     void* device_ = nullptr; // HWAVEOUT; closed while idle
     void* done_ = nullptr;   // event: a buffer came back from the device

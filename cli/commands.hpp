@@ -27,8 +27,10 @@ struct RenderOptions {
 int runRender(const RenderOptions& options);
 
 struct PlayOptions {
-    std::optional<std::string> song;    // the built-in demo when empty
-    std::optional<std::uint64_t> loops; // forever when empty
+    std::vector<std::string> songs;     // the built-in demo when empty
+    std::optional<std::uint64_t> loops; // one song: forever when empty; several: 0
+    bool shuffle = false;               // play the list in a random order
+    bool loopAll = false;               // start the list again after its last song
 };
 int runPlay(const PlayOptions& options);
 

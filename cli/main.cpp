@@ -16,6 +16,7 @@
 #include "cli/commands.hpp"
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
+#include "cli/terminal.hpp"
 
 namespace {
 
@@ -120,12 +121,19 @@ int run(int argc, char** argv) {
     PlayOptions play;
     CLI::App* playCmd = app.add_subcommand(
         "play", "Play a song on the sound device (the built-in demo song when none is given)");
-    playCmd->add_option("song", play.song, "Song file (.rkv)");
+    playCmd->add_option("songs", play.songs, "Song files (.rkv), played in order; - is stdin")
+        ->expected(0, -1);
     playCmd
         ->add_option("--loops", play.loops,
-                     "Stop after the first pass and N loop repeats (default: loop forever; "
-                     "Ctrl-C stops)")
+                     "Each song plays its first pass and N loop repeats (default: one song loops "
+                     "until stopped; in a list, 0)")
         ->check(LOOP_COUNT);
+    playCmd->add_flag("--shuffle", play.shuffle, "Play the songs in a random order");
+    playCmd->add_flag("--loop-all", play.loopAll, "Start the list again after its last song");
+    playCmd->footer(std::string(PLAY_KEYS) +
+                    "\n\nA song that cannot be read or is refused is reported in one line and "
+                    "skipped;\nrkv then exits with that song's code (the first such song's).\n\n" +
+                    EXIT_CODES);
 
     // Said plainly, rather than as a missing subcommand.
     const auto known = [&](const std::string& name) {

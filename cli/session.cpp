@@ -58,11 +58,4 @@ void requirePlayable(const SongFile& file) {
         throw CliError(EXIT_REFUSED, file.name + ": refused: " + file.parsed.reason);
 }
 
-void startPlayer(Player& player, SoundDevice& device, SongFile&& song) {
-    // Checked before the device opens, so a bad file is reported as such with or without sound.
-    requirePlayable(song);
-    if (!render::loadPlayer(player, device, std::move(song.parsed.song)))
-        throw CliError(EXIT_NO_DEVICE, "no sound device");
-}
-
 } // namespace rkv::cli

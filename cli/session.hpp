@@ -1,5 +1,4 @@
-// What every rkv command shares: exit codes, error reporting, reading a song file, and starting a
-// player the same way for an offline render and for a sound device.
+// What every rkv command shares: exit codes, error reporting, reading and checking a song file.
 #pragma once
 
 #include <array>
@@ -58,9 +57,5 @@ using render::DrumKitVoices;
 using render::drumKitVoices;
 using render::OfflineDevice;
 using render::TickLimit;
-
-// Sets the player up as every face does: opens the device, loads the built-in drum kit and the
-// song (which must carry the magic). Throws CliError when the device or the song fails.
-void startPlayer(Player& player, SoundDevice& device, SongFile&& song);
 
 } // namespace rkv::cli

@@ -15,6 +15,7 @@ add_library(rkv_cli_core STATIC
   info_command.cpp
   render_command.cpp
   play_command.cpp
+  terminal_win32.cpp
   platform_win32.cpp)
 target_include_directories(rkv_cli_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_include_directories(rkv_cli_core SYSTEM PUBLIC ${host_headers})

@@ -198,14 +198,7 @@ Position SongRenderer::position() const {
     p.frame = frame_;
     const std::uint64_t native =
         scaleFrames(frame_, SAMPLE_RATE, static_cast<std::uint64_t>(rate_), false);
-    std::uint64_t tick = 0;
-    if (timing_.ticks) {
-        // The last tick on or before the frame: tickFrame(k) <= native.
-        const unsigned __int128 k = (static_cast<unsigned __int128>(native) * 20 + 19) /
-                                    (static_cast<unsigned __int128>(timing_.stepTime) * 441);
-        tick = k > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(k);
-    }
-    tick = std::min(tick, length_.ticks - 1);
+    const std::uint64_t tick = std::min(tickAtFrame(timing_, native), length_.ticks - 1);
     p.step = positionAtTick(timing_, tick);
     p.pass = passAtTick(timing_, tick);
     p.ringOut = native >= length_.endFrame;

@@ -55,6 +55,14 @@ std::uint64_t tickFrame(std::uint32_t stepTimeMs, std::uint64_t k) {
     return frame > U64_MAX ? U64_MAX : static_cast<std::uint64_t>(frame);
 }
 
+std::uint64_t tickAtFrame(const SongTiming& timing, std::uint64_t frame) {
+    if (!timing.ticks) return 0;
+    // tickFrame(k) <= frame exactly when k * d * 441 < (frame + 1) * 20.
+    const unsigned __int128 k = (static_cast<unsigned __int128>(frame) * 20 + 19) /
+                                (static_cast<unsigned __int128>(timing.stepTime) * 441);
+    return k > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(k);
+}
+
 std::int32_t positionAtTick(const SongTiming& timing, std::uint64_t k) {
     if (k < timing.firstPassSteps)
         return timing.lastStep >= 0 ? static_cast<std::int32_t>(k) : timing.loopStart;

@@ -31,6 +31,9 @@ SongTiming songTiming(const SongHeader& header);
 // Frame on which tick k falls; tick 0 is step 0 at frame 0.
 std::uint64_t tickFrame(std::uint32_t stepTimeMs, std::uint64_t k);
 
+// The last tick on or before `frame`; 0 when the clock never runs.
+std::uint64_t tickAtFrame(const SongTiming& timing, std::uint64_t frame);
+
 // Step the sequencer plays on tick k.
 std::int32_t positionAtTick(const SongTiming& timing, std::uint64_t k);
 

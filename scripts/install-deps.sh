@@ -27,6 +27,7 @@ test=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi gir1.2-gstreamer-1.0
   gir1.2-gst-plugins-base-1.0 gstreamer1.0-plugins-base-apps
+  tmux
 )
 
 case "${1:-all}" in
