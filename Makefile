@@ -76,9 +76,10 @@ mutants:
 
 bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRKV_BUILD_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target engine_bench rkv
+	cmake --build build-bench -j $(JOBS) --target engine_bench rkv librkv_speed
 	./build-bench/bench/engine_bench
 	./bench/render_speed.sh build-bench/cli/rkv
+	./bench/busy_song.py build-bench/busy.rkv && ./build-bench/bench/librkv_speed build-bench/busy.rkv
 	./bench/compare_players.py build-bench/cli/rkv
 	./bench/compare_players.py build-bench/cli/rkv --rate 48000
 
