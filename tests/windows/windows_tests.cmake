@@ -27,6 +27,13 @@ if(TARGET rkv)
   set_tests_properties(windows.rkv_render_matches_linux PROPERTIES
     SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
 endif()
+if(TARGET rkv AND RKV_WIN_FULL_WRITER)
+  add_test(NAME windows.rkv_full_formats_match_linux
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/full_formats_match_linux.sh
+                   $<TARGET_FILE:rkv> ${RKV_LINUX_RKV} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(windows.rkv_full_formats_match_linux PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
+endif()
 if(TARGET rkv AND TARGET tuvimoplayer2)
   add_test(NAME windows.player_e2e
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e_wine.sh
