@@ -20,6 +20,21 @@ namespace rkv::cli {
 
 namespace {
 
+#ifdef _WIN32
+// No pread or pwrite here: seek, then read or write (one thread owns the file).
+ssize_t pwrite(int fd, const void* p, std::size_t n, sf_count_t at) {
+    if (::_lseeki64(fd, at, SEEK_SET) < 0) return -1;
+    return ::_write(fd, p, static_cast<unsigned>(n));
+}
+ssize_t pread(int fd, void* p, std::size_t n, sf_count_t at) {
+    if (::_lseeki64(fd, at, SEEK_SET) < 0) return -1;
+    return ::_read(fd, p, static_cast<unsigned>(n));
+}
+#else
+using ::pread;
+using ::pwrite;
+#endif
+
 bool endsWith(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) return false;
     for (std::size_t i = 0; i < suffix.size(); ++i) {
@@ -95,10 +110,10 @@ struct AudioWriter::Impl {
         return SF_FORMAT_WAV | (f.floatSamples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
     }
 
-    bool writeAll(const void* data, std::size_t n, off_t at) {
+    bool writeAll(const void* data, std::size_t n, sf_count_t at) {
         const auto* p = static_cast<const std::uint8_t*>(data);
         while (n > 0) {
-            const ssize_t w = toStdout ? ::write(fd, p, n) : ::pwrite(fd, p, n, at);
+            const ssize_t w = toStdout ? ::write(fd, p, n) : pwrite(fd, p, n, at);
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) {
                 writeErrno = w < 0 ? errno : EIO;
@@ -123,7 +138,7 @@ struct AudioWriter::Impl {
     static sf_count_t vRead(void* ptr, sf_count_t count, void* user) {
         Impl& w = self(user);
         if (w.toStdout || count <= 0) return 0;
-        const ssize_t n = ::pread(w.fd, ptr, static_cast<std::size_t>(count), w.position);
+        const ssize_t n = pread(w.fd, ptr, static_cast<std::size_t>(count), w.position);
         if (n <= 0) return 0;
         w.position += n;
         return n;
@@ -138,7 +153,7 @@ struct AudioWriter::Impl {
             std::memcpy(w.header.data() + w.position, ptr, n);
         } else if (w.toStdout && w.position < w.sent) {
             // The library rewrites the header at the end; ours already went out, complete.
-        } else if (!w.writeAll(ptr, n, static_cast<off_t>(w.position))) {
+        } else if (!w.writeAll(ptr, n, w.position)) {
             return 0;
         } else if (w.toStdout) {
             w.sent += count;

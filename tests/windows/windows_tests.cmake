@@ -20,13 +20,21 @@ add_subdirectory(resources)
 # Wine many times: run once, never in parallel with each other.
 set(RKV_LINUX_RKV ${PROJECT_SOURCE_DIR}/build-test/cli/rkv CACHE FILEPATH
     "The Linux rkv whose renders rkv.exe must match")
-if(TARGET rkv)
-  add_test(NAME windows.rkv_render_matches_linux
-           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/render_matches_linux.sh
-                   $<TARGET_FILE:rkv> ${RKV_LINUX_RKV} ${PROJECT_SOURCE_DIR})
-  set_tests_properties(windows.rkv_render_matches_linux PROPERTIES
-    SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
+# The full writer's build (make windows-full) also checks every format and rate.
+set(rkv_checks render_matches_linux)
+if(RKV_WIN_FULL_WRITER)
+  list(APPEND rkv_checks full_formats_match_linux)
 endif()
+foreach(check IN LISTS rkv_checks)
+  if(NOT TARGET rkv)
+    break()
+  endif()
+  add_test(NAME windows.rkv_${check}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/${check}.sh
+                   $<TARGET_FILE:rkv> ${RKV_LINUX_RKV} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(windows.rkv_${check} PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
+endforeach()
 if(TARGET rkv AND TARGET tuvimoplayer2)
   add_test(NAME windows.player_e2e
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e_wine.sh
