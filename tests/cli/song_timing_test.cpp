@@ -19,7 +19,7 @@ namespace {
 using namespace rkv;
 using namespace rkv::cli;
 
-std::string tempSong(const rkvtest::SongFields& fields, const std::string& name) {
+std::string tempSong(const rkv::test::SongSpec& fields, const std::string& name) {
     const std::string path = testing::TempDir() + "rkv_timing_" + name + ".rkv";
     rkvtest::writeFile(path, rkvtest::songBytes(fields));
     return path;
@@ -51,7 +51,7 @@ class SongTimingLoops : public testing::TestWithParam<LoopCase> {};
 
 TEST_P(SongTimingLoops, PredictEveryStepAndWrapTheSequencerPlays) {
     const LoopCase& c = GetParam();
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.stepCount = c.stepCount;
     fields.loopStart = c.loopStart;
     fields.loopEnd = c.loopEnd;
@@ -138,11 +138,11 @@ class RingOut : public testing::TestWithParam<RingCase> {};
 
 TEST_P(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
     const RingCase& c = GetParam();
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.stepCount = 6;
     fields.loopStart = 2;
     fields.loopEnd = 6;
-    fields.noteLength[0] = c.noteLength;
+    fields.instruments[0].noteLength = c.noteLength;
     fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
     fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
     const auto player = loadedPlayer(tempSong(fields, c.name));
@@ -176,10 +176,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RingCase>& info) { return std::string(info.param.name); });
 
 TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
-    rkvtest::SongFields fields;
-    fields.noteLength[0] = 3;          // too short: cannot be made
-    fields.noteLength[1] = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
-    fields.noteLength[2] = 1234;       // fine
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
+    fields.instruments[0].noteLength = 3;          // too short: cannot be made
+    fields.instruments[1].noteLength = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
+    fields.instruments[2].noteLength = 1234;       // fine
     const auto player = loadedPlayer(tempSong(fields, "lengths"));
     const DrumKitVoices kit = drumKitVoices(player->bank);
     const TrackVoiceLengths lengths =
@@ -198,7 +198,7 @@ TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
 }
 
 TEST(TickLimit, StopsTheSequencerOnTheFrameOfTheFirstTickPastIt) {
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.tracks[2] = {1, 1, 1, 1, 1, 1, 1, 1};
     const auto player = loadedPlayer(tempSong(fields, "limit"));
     {
