@@ -23,7 +23,7 @@ using rkvtest::u16At;
 using rkvtest::u32At;
 
 Bytes load(const std::string& file) {
-    return rkvtest::readFile(std::string(RKV_RESOURCE_DIR) + "/" + file);
+    return rkv::test::readFile(std::string(RKV_RESOURCE_DIR) + "/" + file);
 }
 
 struct Drum {
