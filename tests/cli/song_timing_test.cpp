@@ -197,6 +197,23 @@ TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
     EXPECT_EQ(kit.lengths[6], 0u) << "drum key 6 has no sound";
 }
 
+// As the model corpus's two boundary songs: voices ending exactly at 1 GiB are all made; one
+// byte more and the last instrument's last voice is not, which silences that instrument.
+TEST(TrackVoiceLengths, TheBankLimitIsExact) {
+    const DrumKitVoices kit = builtinDrumKitVoices();
+    for (std::uint32_t extra : {0u, 1u}) {
+        SongHeader h;
+        h.instruments[0].noteLength = MAX_VOICE_BYTES; // three voices fit beside the drums
+        h.instruments[1].noteLength = static_cast<std::uint32_t>( // one voice fits
+            MAX_BANK_BYTES - kit.bytes - 3 * std::uint64_t{MAX_VOICE_BYTES} - 24 * 2000 + extra);
+        h.instruments[2].noteLength = 2000;
+        const auto voices = instrumentVoices(h, kit.bytes);
+        EXPECT_EQ(voices[1], InstrumentVoices::PastBankLimit) << extra;
+        EXPECT_EQ(voices[2], extra ? InstrumentVoices::PastBankLimit : InstrumentVoices::Sounding)
+            << extra;
+    }
+}
+
 TEST(TickLimit, StopsTheSequencerOnTheFrameOfTheFirstTickPastIt) {
     rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.tracks[2] = {1, 1, 1, 1, 1, 1, 1, 1};
