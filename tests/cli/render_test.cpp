@@ -8,6 +8,7 @@
 #include <memory>
 #include <sndfile.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/audio_writer.hpp"
@@ -25,8 +26,21 @@ using namespace rkv;
 using namespace rkv::cli;
 namespace fs = std::filesystem;
 
+// One folder per process (other checkouts on the machine run these tests at the same time),
+// removed when the tests end.
+const fs::path& scratch() {
+    static const struct Folder {
+        fs::path path = fs::path(testing::TempDir()) / ("rkv_render_" + std::to_string(::getpid()));
+        ~Folder() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
 std::string tempDir(const std::string& name) {
-    const fs::path dir = fs::path(testing::TempDir()) / ("rkv_render_" + name);
+    const fs::path dir = scratch() / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir.string();

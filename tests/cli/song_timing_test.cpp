@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "cli/session.hpp"
 #include "cli/song_timing.hpp"
@@ -19,13 +21,16 @@ namespace {
 using namespace rkv;
 using namespace rkv::cli;
 
-std::string tempSong(const rkv::test::SongSpec& fields, const std::string& name) {
-    const std::string path = testing::TempDir() + "rkv_timing_" + name + ".rkv";
+// The song written to a file of this process's own (other checkouts on the machine run these
+// tests at the same time), loaded, and the file removed.
+std::unique_ptr<Player> loadedSong(const rkv::test::SongSpec& fields, const std::string& name) {
+    const std::string path =
+        testing::TempDir() + "rkv_timing_" + std::to_string(::getpid()) + "_" + name + ".rkv";
     rkvtest::writeFile(path, rkvtest::songBytes(fields));
-    return path;
+    auto player = rkvtest::loadedPlayer(path);
+    std::remove(path.c_str());
+    return player;
 }
-
-using rkvtest::loadedPlayer;
 
 void mixTo(Player& player, std::uint64_t frame) {
     float buffer[2 * 512];
@@ -55,7 +60,7 @@ TEST_P(SongTimingLoops, PredictEveryStepAndWrapTheSequencerPlays) {
     fields.stepCount = c.stepCount;
     fields.loopStart = c.loopStart;
     fields.loopEnd = c.loopEnd;
-    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const auto player = loadedSong(fields, c.name);
     const SongTiming timing = songTiming(player->song.header);
     ASSERT_TRUE(timing.ticks);
     ASSERT_GE(timing.firstPassSteps, 1u);
@@ -145,7 +150,7 @@ TEST_P(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
     fields.instruments[0].noteLength = c.noteLength;
     fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
     fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
-    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const auto player = loadedSong(fields, c.name);
     const SongTiming timing = songTiming(player->song.header);
     const DrumKitVoices kit = drumKitVoices(player->bank);
     const PlayLength length =
@@ -180,7 +185,7 @@ TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
     fields.instruments[0].noteLength = 3;          // too short: cannot be made
     fields.instruments[1].noteLength = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
     fields.instruments[2].noteLength = 1234;       // fine
-    const auto player = loadedPlayer(tempSong(fields, "lengths"));
+    const auto player = loadedSong(fields, "lengths");
     const DrumKitVoices kit = drumKitVoices(player->bank);
     const TrackVoiceLengths lengths =
         trackVoiceLengths(player->song.header, kit.lengths, kit.bytes);
@@ -217,7 +222,7 @@ TEST(TrackVoiceLengths, TheBankLimitIsExact) {
 TEST(TickLimit, StopsTheSequencerOnTheFrameOfTheFirstTickPastIt) {
     rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.tracks[2] = {1, 1, 1, 1, 1, 1, 1, 1};
-    const auto player = loadedPlayer(tempSong(fields, "limit"));
+    const auto player = loadedSong(fields, "limit");
     {
         TickLimit limit(*player, 5);
         limit.start();
