@@ -18,6 +18,7 @@
 #include "sequencer/transport.hpp"
 #include "sound/drum_kit.hpp"
 #include "sound/voice_bank.hpp"
+#include "tests/common/offline_device.hpp"
 
 // Readable QStrings in GoogleTest's failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -26,12 +27,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace rkvtest {
 
-// Voices can be created, but nothing mixes: no tick ever moves the position behind a test's back.
-class OfflineDevice final : public rkv::SoundDevice {
-  public:
-    bool start(rkv::VoiceBank&) override { return true; }
-    void stop() override {}
-};
+using rkv::test::OfflineDevice;
 
 // Answers the song dialog with a fixed path (or cancels) and counts the messages shown.
 class FakeDialogs final : public rkv::SongDialogs {

@@ -99,45 +99,38 @@ TEST_F(DialogFlow, MagicTest) {
     EXPECT_EQ(dialogs.warned, warned);
 }
 
-TEST_F(DialogFlow, GoodFileIsLoadedStoppedAndRewound) {
-    rkvtest::SongPlan next = rkvtest::busySong(140);
-    next.stepCount = 9;
-    dialogs.answer = writeSong("next.rkv", rkvtest::songBytes(next));
-    EXPECT_EQ(pressLoad(), 1);
-    EXPECT_EQ(dialogs.warned, 0);
-    EXPECT_TRUE(player->song.loaded);
-    EXPECT_EQ(player->song.header.stepTime, 140u);
-    EXPECT_EQ(player->song.header.stepCount, 9);
-    EXPECT_EQ(player->state.playing.load(), 0);
-    EXPECT_EQ(player->state.position.load(), -1);
-    EXPECT_TRUE(clockRunning());
-    EXPECT_EQ(clockPeriod(), 140u);
-    // The instruments were rendered into their voices.
-    EXPECT_TRUE(player->bank.voices[400].exists);
-    EXPECT_TRUE(player->bank.voices[471].exists);
-}
-
-TEST_F(DialogFlow, AnyNameThatBeginsWithTheMagicLoads) {
-    dialogs.answer = writeSong("song.dat", rkvtest::songBytes(rkvtest::busySong(160)));
-    EXPECT_EQ(pressLoad(), 1);
-    EXPECT_EQ(player->song.header.stepTime, 160u);
-}
-
-// Paths are not limited to 260 bytes and may hold any characters the file system takes.
-TEST_F(DialogFlow, LongAndNonAsciiPathsLoad) {
+// Any name that begins with the magic loads, also past 260 bytes and with any characters the
+// file system takes; the song is loaded stopped and rewound, its instruments rendered.
+TEST_F(DialogFlow, GoodFilesAreLoadedStoppedAndRewound) {
     QString dir = folder.path();
     for (int i = 0; i < 6; ++i) {
         dir += QStringLiteral("/フォルダ名がとても長い曲の置き場所%1").arg(i);
         ASSERT_TRUE(QDir().mkpath(dir));
     }
-    const QString path = dir + QStringLiteral("/曲 (テスト).rkv");
-    ASSERT_GT(QFile::encodeName(path).size(), 260);
-    ASSERT_TRUE(rkvtest::writeFile(QFile::encodeName(path).toStdString(),
-                                   rkvtest::songBytes(rkvtest::busySong(180))));
-    dialogs.answer = path;
-    EXPECT_EQ(pressLoad(), 1);
-    EXPECT_EQ(dialogs.warned, 0);
-    EXPECT_EQ(player->song.header.stepTime, 180u);
+    const QString longPath = dir + QStringLiteral("/曲 (テスト).rkv");
+    ASSERT_GT(QFile::encodeName(longPath).size(), 260);
+    std::uint32_t stepTime = 140;
+    for (const QString& path :
+         {folder.filePath("next.rkv"), folder.filePath("song.dat"), longPath}) {
+        SCOPED_TRACE(path.toStdString());
+        rkvtest::SongPlan next = rkvtest::busySong(++stepTime);
+        next.stepCount = 9;
+        ASSERT_TRUE(
+            rkvtest::writeFile(QFile::encodeName(path).toStdString(), rkvtest::songBytes(next)));
+        player->state.playing.store(1);
+        dialogs.answer = path;
+        EXPECT_EQ(pressLoad(), 1);
+        EXPECT_EQ(dialogs.warned, 0);
+        EXPECT_TRUE(player->song.loaded);
+        EXPECT_EQ(player->song.header.stepTime, stepTime);
+        EXPECT_EQ(player->song.header.stepCount, 9);
+        EXPECT_EQ(player->state.playing.load(), 0);
+        EXPECT_EQ(player->state.position.load(), -1);
+        EXPECT_TRUE(clockRunning());
+        EXPECT_EQ(clockPeriod(), stepTime);
+        EXPECT_TRUE(player->bank.voices[400].exists);
+        EXPECT_TRUE(player->bank.voices[471].exists);
+    }
 }
 
 } // namespace

@@ -1,15 +1,10 @@
-// The dialog's Japanese texts reach the screen as glyphs, and the dialog follows the user from
-// folder to folder.
-#include <QApplication>
+// The dialog's Japanese texts reach the screen as glyphs.
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QImage>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QRawFont>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "app/song_dialogs.hpp"
@@ -45,42 +40,6 @@ TEST(DialogTexts, JapaneseTextsHaveGlyphs) {
             EXPECT_NE(drawn(font, QString(c)), missing) << "U+" << std::hex << int(c.unicode());
         }
     }
-}
-
-// Answers the next modal file dialog from inside its exec().
-template <class F> void answerDialog(F act) {
-    QTimer::singleShot(0, qApp, [act] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        act(dialog);
-    });
-}
-
-TEST(DialogTexts, NextDialogOpensInTheFolderOfTheLastSong) {
-    QTemporaryDir top;
-    const QString previous = QDir::currentPath(), songs = top.path() + "/songs";
-    ASSERT_TRUE(QDir(top.path()).mkpath("songs") && QDir::setCurrent(top.path()));
-
-    rkv::QtSongDialogs dialogs;
-    answerDialog([&](QFileDialog* d) {
-        auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        edit->setText(songs + "/a.rkv");
-        QTest::keyClick(edit, Qt::Key_Return);
-    });
-    QString path = rkv::INITIAL_FILE_NAME;
-    EXPECT_TRUE(dialogs.chooseSongFile(path));
-    EXPECT_EQ(path, songs + "/a.rkv");
-
-    QString folder, name;
-    answerDialog([&](QFileDialog* d) {
-        folder = d->directory().absolutePath();
-        name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
-        d->reject();
-    });
-    EXPECT_FALSE(dialogs.chooseSongFile(path));
-    QDir::setCurrent(previous);
-    EXPECT_EQ(folder, songs);
-    EXPECT_EQ(name, rkv::INITIAL_FILE_NAME);
 }
 
 } // namespace

@@ -94,21 +94,6 @@ TEST_F(PanelTest, FractionalPositionsBelongToThePixelTheyLieIn) {
     EXPECT_EQ(player->state.playing.load(), 1);
 }
 
-TEST_F(PanelTest, ButtonsDoTheirTransportCommands) {
-    setState(false, 7);
-    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(70, 66)); // play
-    EXPECT_EQ(player->state.playing.load(), 1);
-    EXPECT_EQ(player->state.position.load(), 7); // play does not move the position
-    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(20, 66)); // rewind
-    EXPECT_EQ(player->state.playing.load(), 1);                          // rewind does not stop
-    EXPECT_EQ(player->state.position.load(), -1);
-    player->state.position.store(3);
-    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(120, 66)); // stop
-    EXPECT_EQ(player->state.playing.load(), 0);
-    EXPECT_EQ(player->state.position.load(), 3);
-    EXPECT_EQ(dialogs.asked, 0);
-}
-
 TEST_F(PanelTest, LoadStopsBeforeTheDialogOpens) {
     setState(true, 4);
     int playingWhenAsked = -1;
@@ -181,18 +166,6 @@ TEST_F(PanelTest, ClosingStopsTheClockAndSignals) {
     EXPECT_FALSE(clockRunning());
     EXPECT_EQ(closed.count(), 1);
     EXPECT_FALSE(window->isVisible());
-}
-
-TEST(PanelWithoutSong, PlayDoesNothingAndCloseIsFine) {
-    rkv::Player player;
-    rkvtest::FakeDialogs dialogs;
-    rkv::PlayerWindow window(player, dialogs, QImage());
-    window.show();
-    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(70, 66));
-    EXPECT_EQ(player.state.playing.load(), 0);
-    QSignalSpy closed(&window, &rkv::PlayerWindow::closed);
-    EXPECT_TRUE(window.close());
-    EXPECT_EQ(closed.count(), 1);
 }
 
 } // namespace

@@ -118,7 +118,7 @@ TEST_F(RealDialogs, EveryDialogStartsAfreshInTheCurrentFolder) {
     EXPECT_EQ(second->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentIndex(), 0);
 }
 
-TEST_F(RealDialogs, TypedNameGetsTheDefaultSuffix) {
+TEST_F(RealDialogs, TypedNameGetsTheDefaultSuffixAndCancelReturnsNothing) {
     rkv::QtSongDialogs real;
     QString seenTitle;
     whenModal<QFileDialog>([&seenTitle](QFileDialog* d) {
@@ -129,13 +129,27 @@ TEST_F(RealDialogs, TypedNameGetsTheDefaultSuffix) {
     ASSERT_TRUE(real.chooseSongFile(path));
     EXPECT_EQ(seenTitle, rkv::DIALOG_TITLE);
     EXPECT_EQ(path, QDir(folder.path()).absoluteFilePath(QStringLiteral("tune.rkv")));
+    whenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+    EXPECT_FALSE(real.chooseSongFile(path));
 }
 
-TEST_F(RealDialogs, CancelReturnsNothing) {
+TEST_F(RealDialogs, NextDialogOpensInTheFolderOfTheLastSong) {
+    ASSERT_TRUE(QDir(folder.path()).mkpath("songs"));
+    const QString songs = QDir(folder.path()).absoluteFilePath("songs");
     rkv::QtSongDialogs real;
-    whenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-    QString path = QStringLiteral("*.rkv");
+    whenModal<QFileDialog>([&](QFileDialog* d) { typeIntoNameBox(d, songs + "/a.rkv"); });
+    QString path = rkv::INITIAL_FILE_NAME;
+    EXPECT_TRUE(real.chooseSongFile(path));
+    EXPECT_EQ(path, songs + "/a.rkv");
+    QString opened, name;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        opened = d->directory().absolutePath();
+        name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        d->reject();
+    });
     EXPECT_FALSE(real.chooseSongFile(path));
+    EXPECT_EQ(opened, songs);
+    EXPECT_EQ(name, rkv::INITIAL_FILE_NAME);
 }
 
 TEST_F(RealDialogs, MessageBoxSettings) {
@@ -149,24 +163,13 @@ TEST_F(RealDialogs, MessageBoxSettings) {
     EXPECT_EQ(box->parentWidget(), &owner);
 }
 
-TEST_F(RealDialogs, MessageBoxIsModalAndOkDismissesIt) {
-    QWidget owner;
-    rkv::QtSongDialogs real(&owner);
-    QString text;
-    bool modal = false;
-    whenModal<QMessageBox>([&](QMessageBox* box) {
-        text = box->text();
-        modal = box->isModal();
-        box->button(QMessageBox::Ok)->click();
-    });
-    real.showInvalidFile();
-    EXPECT_EQ(text, rkv::INVALID_FILE_TEXT);
-    EXPECT_TRUE(modal);
-}
-
-// The whole load button with the real dialogs: a path typed into the dialog is loaded.
-TEST_F(RealDialogs, LoadButtonWithTypedPath) {
+// The whole load button with the real dialogs: a typed path is loaded; a bad magic shows the
+// modal box, owned by the window, and OK dismisses it.
+TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     const QString song = writeSong("typed.rkv", rkvtest::songBytes(rkvtest::busySong(240)));
+    std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong(260));
+    bytes[1] = 'X';
+    const QString bad = writeSong("bad.rkv", bytes);
     rkv::QtSongDialogs real;
     rkv::PlayerWindow window(*player, real, QImage());
     real.setOwner(&window);
@@ -180,28 +183,24 @@ TEST_F(RealDialogs, LoadButtonWithTypedPath) {
     EXPECT_EQ(dialogOwner, &window);
     EXPECT_EQ(player->song.header.stepTime, 240u);
     EXPECT_EQ(player->state.position.load(), -1);
-}
 
-TEST_F(RealDialogs, LoadButtonWithBadMagicShowsTheBox) {
-    std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong(260));
-    bytes[1] = 'X';
-    const QString bad = writeSong("bad.rkv", bytes);
-    rkv::QtSongDialogs real;
-    rkv::PlayerWindow window(*player, real, QImage());
-    real.setOwner(&window);
-    window.show();
     QWidget* boxOwner = nullptr;
-    QString caption;
+    QString caption, text;
+    bool modal = false;
     whenModal<QFileDialog>([&bad](QFileDialog* d) { typeIntoNameBox(d, bad); });
     whenModal<QMessageBox>([&](QMessageBox* box) {
         boxOwner = box->parentWidget();
         caption = box->windowTitle();
+        text = box->text();
+        modal = box->isModal();
         box->button(QMessageBox::Ok)->click();
     });
     QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
     EXPECT_EQ(caption, rkv::INVALID_FILE_CAPTION);
+    EXPECT_EQ(text, rkv::INVALID_FILE_TEXT);
+    EXPECT_TRUE(modal);
     EXPECT_EQ(boxOwner, &window);
-    EXPECT_FALSE(player->song.loaded);
+    EXPECT_EQ(player->song.header.stepTime, 240u) << "the loaded song stays";
 }
 
 } // namespace

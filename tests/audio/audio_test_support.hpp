@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "sound/voice_bank.hpp"
+#include "tests/common/offline_device.hpp"
 
 namespace rkvtest {
 
-// Lets voices be created while the test itself calls mixFrames.
-class OfflineDevice final : public rkv::SoundDevice {
-  public:
-    bool start(rkv::VoiceBank&) override { return true; }
-    void stop() override {}
-};
+using rkv::test::OfflineDevice;
 
 // Points SDL at its disk driver, writing to `file` as fast as it can.
 inline void useDiskDriver(const std::string& file) {

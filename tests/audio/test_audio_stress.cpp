@@ -1,5 +1,6 @@
-// Loads, plays, stops and rewinds on this thread while an output's own thread mixes and ticks.
-// Meant for ThreadSanitizer as much as for the checks it makes.
+// Loads, plays, stops and rewinds on this thread while SDL's own thread mixes and ticks (the
+// engine's concurrency test does the same with a plain mixing thread). Meant for
+// ThreadSanitizer as much as for the checks it makes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <thread>
 
 #include "app/test_song.hpp"
-#include "audio/paced_output.hpp"
 #include "audio/sdl_output.hpp"
 #include "audio_test_support.hpp"
 #include "resources/builtin_resources.hpp"
@@ -66,17 +66,6 @@ TEST_F(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
     rkv::loadDrumKit(player_->bank, player_->state, player_->resources);
     hammer(*player_, song_, other_);
     sdl.stop();
-}
-
-TEST_F(AudioConcurrency, TransportWhilePacedOutputTicks) {
-    // Voices exist (the offline device lets them be created) while the paced thread mixes.
-    rkvtest::OfflineDevice device;
-    ASSERT_EQ(rkv::initSoundDevice(player_->bank, &device), 1);
-    rkv::loadDrumKit(player_->bank, player_->state, player_->resources);
-    rkv::PacedSilentOutput paced;
-    ASSERT_TRUE(paced.start(player_->bank));
-    hammer(*player_, song_, other_);
-    paced.stop();
 }
 
 } // namespace

@@ -24,50 +24,40 @@ double secondsSince(Clock::time_point t) {
 }
 
 // Pacing is checked for being right, not for being fast: the bounds are wide enough for a busy
-// machine, narrow enough to catch mixing as fast as possible or at a wrong rate.
-TEST(PacedSilentOutput, TicksAndFramesFollowRealTime) {
+// machine, narrow enough to catch mixing as fast as possible or at a wrong rate. Stop joins the
+// thread: nothing runs afterwards, a second stop is harmless, and it starts again from frame 0.
+TEST(PacedSilentOutput, TicksAndFramesFollowRealTimeUntilStopped) {
     rkv::VoiceBank bank;
     std::atomic<int> ticks{0};
     rkv::startFrameTimer(bank, 20, &countTick, &ticks);
     rkv::PacedSilentOutput paced;
-    const Clock::time_point started = Clock::now();
-    ASSERT_TRUE(paced.start(bank));
-    for (int i = 0; i < 10; ++i) {
-        std::this_thread::sleep_for(100ms);
-        // Never ahead of real time by more than the block mixed in advance.
-        const double aheadLimit =
-            secondsSince(started) * rkv::SAMPLE_RATE + 2 * rkv::PacedSilentOutput::BLOCK_FRAMES;
-        EXPECT_LE(static_cast<double>(paced.framesMixed()), aheadLimit);
-    }
-    const double elapsed = secondsSince(started);
-    const int counted = ticks.load();
-    const auto frames = static_cast<double>(paced.framesMixed());
-    paced.stop();
-
-    const double expectedTicks = elapsed / 0.020;
-    EXPECT_GT(counted, expectedTicks * 0.8) << "elapsed " << elapsed << " s";
-    EXPECT_LT(counted, expectedTicks * 1.05 + 2) << "elapsed " << elapsed << " s";
-    EXPECT_GT(frames, elapsed * rkv::SAMPLE_RATE * 0.8);
-}
-
-TEST(PacedSilentOutput, StopJoinsAndNothingRunsAfterwards) {
-    rkv::VoiceBank bank;
-    std::atomic<int> ticks{0};
-    rkv::startFrameTimer(bank, 5, &countTick, &ticks);
-    rkv::PacedSilentOutput paced;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 2; ++round) {
+        const int ticksBefore = ticks.load();
+        const Clock::time_point started = Clock::now();
         ASSERT_TRUE(paced.start(bank));
-        std::this_thread::sleep_for(60ms);
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(100ms);
+            // Never ahead of real time by more than the block mixed in advance.
+            const double aheadLimit =
+                secondsSince(started) * rkv::SAMPLE_RATE + 2 * rkv::PacedSilentOutput::BLOCK_FRAMES;
+            EXPECT_LE(static_cast<double>(paced.framesMixed()), aheadLimit);
+        }
+        const double elapsed = secondsSince(started);
+        const int counted = ticks.load() - ticksBefore;
+        const double frames = static_cast<double>(paced.framesMixed());
         paced.stop();
+        const double expectedTicks = elapsed / 0.020;
+        EXPECT_GT(counted, expectedTicks * 0.8) << "elapsed " << elapsed << " s";
+        EXPECT_LT(counted, expectedTicks * 1.05 + 2) << "elapsed " << elapsed << " s";
+        EXPECT_GT(frames, elapsed * rkv::SAMPLE_RATE * 0.8);
+
         const int after = ticks.load();
-        const std::uint64_t frames = paced.framesMixed();
-        EXPECT_GT(frames, 0u);
+        const std::uint64_t mixed = paced.framesMixed();
         std::this_thread::sleep_for(40ms);
         EXPECT_EQ(ticks.load(), after);
-        EXPECT_EQ(paced.framesMixed(), frames);
-        paced.stop(); // a second stop is harmless
+        EXPECT_EQ(paced.framesMixed(), mixed);
+        paced.stop();
     }
-    EXPECT_GT(ticks.load(), 0);
 }
 
 // The player's fallback: the device fails, voices cannot be created, and the paced output keeps

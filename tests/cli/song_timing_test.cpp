@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "cli/session.hpp"
 #include "engine_player.hpp"
@@ -20,13 +22,16 @@ using namespace rkv;
 using namespace rkv::cli;
 using namespace rkv::render;
 
-std::string tempSong(const rkvtest::SongFields& fields, const std::string& name) {
-    const std::string path = testing::TempDir() + "rkv_timing_" + name + ".rkv";
+// The song written to a file of this process's own (other checkouts on the machine run these
+// tests at the same time), loaded, and the file removed.
+std::unique_ptr<Player> loadedSong(const rkv::test::SongSpec& fields, const std::string& name) {
+    const std::string path =
+        testing::TempDir() + "rkv_timing_" + std::to_string(::getpid()) + "_" + name + ".rkv";
     rkvtest::writeFile(path, rkvtest::songBytes(fields));
-    return path;
+    auto player = rkvtest::loadedPlayer(path);
+    std::remove(path.c_str());
+    return player;
 }
-
-using rkvtest::loadedPlayer;
 
 void mixTo(Player& player, std::uint64_t frame) {
     float buffer[2 * 512];
@@ -52,11 +57,11 @@ class SongTimingLoops : public testing::TestWithParam<LoopCase> {};
 
 TEST_P(SongTimingLoops, PredictEveryStepAndWrapTheSequencerPlays) {
     const LoopCase& c = GetParam();
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.stepCount = c.stepCount;
     fields.loopStart = c.loopStart;
     fields.loopEnd = c.loopEnd;
-    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const auto player = loadedSong(fields, c.name);
     const SongTiming timing = songTiming(player->song.header);
     ASSERT_TRUE(timing.ticks);
     ASSERT_GE(timing.firstPassSteps, 1u);
@@ -139,14 +144,14 @@ class RingOut : public testing::TestWithParam<RingCase> {};
 
 TEST_P(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
     const RingCase& c = GetParam();
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.stepCount = 6;
     fields.loopStart = 2;
     fields.loopEnd = 6;
-    fields.noteLength[0] = c.noteLength;
+    fields.instruments[0].noteLength = c.noteLength;
     fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
     fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
-    const auto player = loadedPlayer(tempSong(fields, c.name));
+    const auto player = loadedSong(fields, c.name);
     const SongTiming timing = songTiming(player->song.header);
     const DrumKitVoices kit = drumKitVoices(player->bank);
     const PlayLength length =
@@ -177,11 +182,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RingCase>& info) { return std::string(info.param.name); });
 
 TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
-    rkvtest::SongFields fields;
-    fields.noteLength[0] = 3;          // too short: cannot be made
-    fields.noteLength[1] = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
-    fields.noteLength[2] = 1234;       // fine
-    const auto player = loadedPlayer(tempSong(fields, "lengths"));
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
+    fields.instruments[0].noteLength = 3;          // too short: cannot be made
+    fields.instruments[1].noteLength = 0x0FFFFFFF; // the fourth voice passes 1 GiB: silent
+    fields.instruments[2].noteLength = 1234;       // fine
+    const auto player = loadedSong(fields, "lengths");
     const DrumKitVoices kit = drumKitVoices(player->bank);
     const TrackVoiceLengths lengths =
         trackVoiceLengths(player->song.header, kit.lengths, kit.bytes);
@@ -198,10 +203,27 @@ TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
     EXPECT_EQ(kit.lengths[6], 0u) << "drum key 6 has no sound";
 }
 
+// As the model corpus's two boundary songs: voices ending exactly at 1 GiB are all made; one
+// byte more and the last instrument's last voice is not, which silences that instrument.
+TEST(TrackVoiceLengths, TheBankLimitIsExact) {
+    const DrumKitVoices kit = builtinDrumKitVoices();
+    for (std::uint32_t extra : {0u, 1u}) {
+        SongHeader h;
+        h.instruments[0].noteLength = MAX_VOICE_BYTES; // three voices fit beside the drums
+        h.instruments[1].noteLength = static_cast<std::uint32_t>( // one voice fits
+            MAX_BANK_BYTES - kit.bytes - 3 * std::uint64_t{MAX_VOICE_BYTES} - 24 * 2000 + extra);
+        h.instruments[2].noteLength = 2000;
+        const auto voices = instrumentVoices(h, kit.bytes);
+        EXPECT_EQ(voices[1], InstrumentVoices::PastBankLimit) << extra;
+        EXPECT_EQ(voices[2], extra ? InstrumentVoices::PastBankLimit : InstrumentVoices::Sounding)
+            << extra;
+    }
+}
+
 TEST(TickLimit, StopsTheSequencerOnTheFrameOfTheFirstTickPastIt) {
-    rkvtest::SongFields fields;
+    rkv::test::SongSpec fields = rkvtest::audibleSong();
     fields.tracks[2] = {1, 1, 1, 1, 1, 1, 1, 1};
-    const auto player = loadedPlayer(tempSong(fields, "limit"));
+    const auto player = loadedSong(fields, "limit");
     {
         TickLimit limit(*player, 5);
         limit.start();

@@ -1,4 +1,5 @@
-// Song files for tests, written byte by byte in the file layout, with any values, odd ones too.
+// Song and drum files for tests, written byte by byte in their layouts, with any values, odd
+// ones too.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,25 @@ inline std::vector<std::uint8_t> songBytes(const SongSpec& s) {
             putU32(b, b.size(),
                    static_cast<std::size_t>(i) < track.size() ? track[static_cast<std::size_t>(i)]
                                                               : 0);
+    return b;
+}
+
+// One drum sound in the fixed wave layout, with n samples of the given value.
+inline std::vector<std::uint8_t> drumResource(std::uint32_t n, std::uint8_t value) {
+    std::vector<std::uint8_t> b(58 + n + (n & 1), 0);
+    std::memcpy(&b[0], "RIFF", 4);
+    putU32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+    std::memcpy(&b[8], "WAVEfmt ", 8);
+    putU32(b, 16, 18);
+    const std::uint8_t format[18] = {1,    0, 1, 0, 0x22, 0x56, 0, 0, 0x22,
+                                     0x56, 0, 0, 1, 0,    8,    0, 0, 0};
+    std::memcpy(&b[20], format, 18);
+    std::memcpy(&b[38], "fact", 4);
+    putU32(b, 42, 4);
+    putU32(b, 46, n);
+    std::memcpy(&b[50], "data", 4);
+    putU32(b, 54, n);
+    std::memset(&b[58], value, n);
     return b;
 }
 

@@ -158,9 +158,13 @@ TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
                                song.header.instruments[2].envelope.data(), noteStep(2, 13), 200);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bank.voices[448 + 13].data));
 
-    // A second load releases the old voices before creating new ones.
+    // A second load releases the old voices before creating new ones: the new lengths hold.
     prepareSongVoices(bank, song);
     EXPECT_EQ(bank.reservedBytes, 24u * 300u);
+    s.instruments[0].noteLength = 150;
+    prepareSongVoices(bank, parseSong(songBytes(s)).song);
+    EXPECT_EQ(bank.voices[400].length, 150u);
+    EXPECT_EQ(bank.reservedBytes, 24u * 350u);
 }
 
 TEST(Synthesize, FailedCreationLeavesEarlierVoicesSilentAndTheRestEmpty) {
