@@ -7,12 +7,8 @@
 #include <random>
 #include <unistd.h>
 
-#ifdef _WIN32
-#include "audio/waveout_output.hpp"
-#else
-#include "audio/sdl_output.hpp"
-#endif
 #include "cli/commands.hpp"
+#include "cli/device_output.hpp"
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
 #include "cli/terminal.hpp"
@@ -23,10 +19,8 @@ namespace rkv::cli {
 namespace {
 
 #ifdef _WIN32
-using DeviceOutput = WaveOutOutput;
 constexpr const char* NULL_DEVICE = "NUL";
 #else
-using DeviceOutput = SdlOutput;
 constexpr const char* NULL_DEVICE = "/dev/null";
 #endif
 

@@ -3,13 +3,9 @@
 #include <memory>
 #include <unistd.h>
 
-#ifdef _WIN32
-#include "audio/waveout_output.hpp"
-#else
-#include "audio/sdl_output.hpp"
-#endif
 #include "cli/audio_writer.hpp"
 #include "cli/commands.hpp"
+#include "cli/device_output.hpp"
 #include "cli/session.hpp"
 #include "render/song_renderer.hpp"
 
@@ -18,11 +14,7 @@ namespace rkv::cli {
 namespace {
 
 // `rkv play` sends the device exactly what is written here.
-#ifdef _WIN32
-static_assert(render::DEVICE_CALL_FRAMES == WaveOutOutput::BUFFER_FRAMES);
-#else
-static_assert(render::DEVICE_CALL_FRAMES == SdlOutput::BUFFER_FRAMES);
-#endif
+static_assert(render::DEVICE_CALL_FRAMES == DeviceOutput::BUFFER_FRAMES);
 // Written in chunks of 32768 frames (128 KB of 16-bit samples): few system calls, and still in
 // the caches.
 constexpr std::size_t CHUNK_FRAMES = 32768;
