@@ -72,9 +72,11 @@ class StatusLine {
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
 
+    bool shown() const { return shown_; }
     void draw(const std::string& text) {
-        if (!shown_) return;
+        if (!shown_ || (drawn_ && text == text_)) return;
         drawn_ = true;
+        text_ = text;
         std::fprintf(stderr, "\r\033[K%s", text.c_str());
         std::fflush(stderr);
     }
@@ -88,6 +90,7 @@ class StatusLine {
 
   private:
     bool shown_;
+    std::string text_; // on the line now, when drawn_
     bool drawn_ = false;
 };
 
@@ -258,6 +261,16 @@ int runPlay(const PlayOptions& options) {
         device.attach(*fresh, fresh->renderer.position().frame);
         track = std::move(fresh);
     };
+    // A status line is kept up to date; without one, the loop wakes only when the song is due to
+    // end, or twice a second to notice a lost device: a signal or a key wakes it at once anyway.
+    const auto waitMs = [&](const Track& playing) {
+        if (status.shown()) return 40;
+        const std::uint64_t length = playing.renderer.length();
+        if (length == render::SongRenderer::FOREVER) return 500;
+        const std::uint64_t left = length - std::min(length, device.frame());
+        return static_cast<int>(std::clamp<std::uint64_t>(
+            left * 1000 / static_cast<std::uint64_t>(playing.renderer.rate()) + 1, 1, 500));
+    };
     device.resume();
     for (;;) {
         if (platform::caughtSignal() != 0) break;
@@ -268,7 +281,7 @@ int runPlay(const PlayOptions& options) {
         std::ptrdiff_t change = 0;
         bool quit = false;
         if (device.ended()) change = 1;
-        for (const Key key : change ? std::vector<Key>{} : keys.wait(40)) {
+        for (const Key key : change ? std::vector<Key>{} : keys.wait(waitMs(*track))) {
             switch (key) {
             case Key::Pause:
                 paused = !paused;
