@@ -5,7 +5,9 @@
 #   - the desktop player idle with no song, and stopped with a song loaded (under Xvfb);
 #   - `rkv play` of a busy song, with the output latency the server reports for its stream
 #     (buffer + sink latency, sampled);
-#   - xmp and openmpt123 playing a four-channel module of our own at the same rate.
+#   - xmp and openmpt123 playing a four-channel module of our own at the same rate, openmpt123
+#     also with a queue as short as ours;
+#   - the output latency the server reports for every one of them (sampled).
 # Usage: bench/live_cost.sh BUILD_DIR [SONG.rkv]   (default song: demo/orbit.rkv)
 set -uo pipefail
 
@@ -29,7 +31,7 @@ measure() {
     sleep "$MEASURE"
     t1=$(date +%s.%N) n1=$(cpu_nanoseconds "$2") w1=$(wakeups "$2")
     awk -v n=$((n1 - n0)) -v w=$((w1 - w0)) -v t0="$t0" -v t1="$t1" -v what="$1" \
-        'BEGIN { printf "%-38s %8.3f %% %10.1f /s\n", what, 100 * n / 1e9 / (t1 - t0), w / (t1 - t0) }'
+        'BEGIN { printf "%-30s %8.3f %% %8.1f /s\n", what, 100 * n / 1e9 / (t1 - t0), w / (t1 - t0) }'
 }
 
 # Samples the latency the server reports for the one playing stream, in microseconds.
@@ -45,7 +47,7 @@ latency_samples() {
 start_pulse
 mkdir -p "$WORK/songs"
 cp "$SONG" "$WORK/songs/song.rkv"
-printf '%-38s %10s %13s\n' "" "CPU" "wakeups"
+printf '%-30s %10s %11s\n' "" "CPU" "wakeups"
 
 start_ready_player
 wait_for 10 streams 0 || fail "the idle player keeps a stream open"
@@ -60,18 +62,27 @@ wait_for 20 streams 0 || fail "the stream stayed open after stop"
 measure "player stopped, song loaded" "$APP_PID"
 close_player || fail "the player did not exit cleanly"
 
+# One row for a playing process $2 (what $1), with the output latency the server reports for
+# its stream over the same time: median / 95th percentile / highest.
+measure_playing() {
+    # For its first seconds a new stream reports the idle null sink's long latency, whoever plays.
+    sleep 3
+    latency_samples >"$WORK/latency" &
+    local sampler=$!
+    local row
+    row=$(measure "$1" "$2")
+    wait $sampler
+    sort -n "$WORK/latency" | awk -v row="$row" '{ a[NR] = $1 } END {
+        printf "%s   latency %.0f / %.0f / %.0f ms\n", row, a[int(NR / 2) + 1] / 1000,
+               a[int(NR * 0.95) + 1] / 1000, a[NR] / 1000 }'
+}
+
 "$RKV" play "$WORK/songs/song.rkv" 2>/dev/null &
 pid=$!
 wait_for 10 streams 1 || fail "rkv play opened no stream"
-latency_samples >"$WORK/latency" &
-sampler=$!
-measure "rkv play $(basename "$SONG")" $pid
-wait $sampler
+measure_playing "rkv play $(basename "$SONG")" $pid
 kill $pid
 wait $pid 2>/dev/null
-sort -n "$WORK/latency" | awk '{ a[NR] = $1 } END {
-    printf "rkv play output latency: median %.1f ms, 95th percentile %.1f ms, highest %.1f ms (%d samples)\n",
-           a[int(NR / 2) + 1] / 1000, a[int(NR * 0.95) + 1] / 1000, a[NR] / 1000, NR }'
 
 /usr/bin/python3 "$HERE/make_module.py" "$WORK/busy.mod" >/dev/null || fail "make_module.py failed"
 peer() { # $1 = name, the rest = command line
@@ -80,10 +91,12 @@ peer() { # $1 = name, the rest = command line
     command -v "$1" >/dev/null || { echo "$name: not installed"; return; }
     "$@" >/dev/null 2>&1 &
     local p=$!
-    if wait_for 10 streams 1; then measure "$name (four-channel module)" $p; else echo "$name: no stream"; fi
+    if wait_for 10 streams 1; then measure_playing "$name" $p; else echo "$name: no stream"; fi
     kill $p 2>/dev/null
     wait $p 2>/dev/null
     wait_for 10 streams 0
 }
 peer xmp xmp -d pulseaudio -f 22050 "$WORK/busy.mod"
 peer openmpt123 openmpt123 --batch --quiet --samplerate 22050 "$WORK/busy.mod"
+# Its default queue holds about 200 ms; with 50 ms it keeps the latency of `rkv play`.
+peer "openmpt123 --buffer 50" openmpt123 --batch --quiet --samplerate 22050 --buffer 50 "$WORK/busy.mod"
