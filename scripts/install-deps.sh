@@ -23,7 +23,7 @@ test=(
   openbox dbus playerctl
   dpkg-dev appstream desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl man-db
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64
-  pulseaudio pulseaudio-utils locales
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber locales
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi gir1.2-gstreamer-1.0
   gir1.2-gst-plugins-base-1.0 gstreamer1.0-plugins-base-apps

@@ -2,6 +2,7 @@
 # Live sound through a private headless sound server, recorded from its null sink's monitor.
 #   play     `rkv play` with two busy processes on the cores: the recording equals `rkv render`
 #            at one offset, with no gap
+#   pipewire the same through PipeWire's PulseAudio layer
 #   desktop  the same for the desktop player under Xvfb, played about 20 s
 #   idle     the desktop player idle (no song; a song stopped) costs at most 0.1 % of a core and
 #            20 wakeups a second, and has no stream open on the server
@@ -50,9 +51,14 @@ desktop_playing() { # the player started, the song loaded and played until the s
     wait_for 10 streams 1 || fail "play opened no stream on the server"
 }
 
-start_pulse
+if [ "$MODE" = pipewire ]; then
+    require_commands pipewire pipewire-pulse wireplumber dbus-daemon
+    start_pipewire
+else
+    start_pulse
+fi
 case $MODE in
-play)
+play | pipewire)
     # 16 steps of 120 ms, then 13 repeats of the 12 looped steps: 20.6 s.
     song --loops 13
     record "$WORK/rec.raw"
