@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/waveout_output.hpp"
+#include "audio/windows_output.hpp"
 #include "sequencer/clock.hpp"
 #include "sequencer/player.hpp"
 #include "sequencer/transport.hpp"
@@ -36,7 +36,7 @@ char songPath[MAX_PATH];
 int scale = 1; // whole device pixels per picture pixel
 
 Player* player = nullptr;
-WaveOutOutput* output = nullptr;
+WindowsOutput* output = nullptr;
 
 void command(std::int32_t code, const char* path = nullptr, LoadOutcome* outcome = nullptr) {
     transportCommand(*player, code, path, outcome);
@@ -205,7 +205,7 @@ int WINAPI WinMain(HINSTANCE self, HINSTANCE, LPSTR, int show) {
     instance = self;
     auto owned = std::make_unique<Player>();
     player = owned.get();
-    WaveOutOutput device(false, &player->state);
+    WindowsOutput device(false, &player->state);
     output = &device;
     WaveResources drums;
     player->resources = waveResources(drums);

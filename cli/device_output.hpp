@@ -1,8 +1,8 @@
-// The sound device `rkv play` plays through: waveOut on Windows, SDL elsewhere.
+// The sound device `rkv play` plays through: the Windows output, SDL elsewhere.
 #pragma once
 
 #ifdef _WIN32
-#include "audio/waveout_output.hpp"
+#include "audio/windows_output.hpp"
 #else
 #include "audio/sdl_output.hpp"
 #endif
@@ -10,7 +10,7 @@
 namespace rkv::cli {
 
 #ifdef _WIN32
-using DeviceOutput = WaveOutOutput;
+using DeviceOutput = WindowsOutput;
 #else
 using DeviceOutput = SdlOutput;
 #endif

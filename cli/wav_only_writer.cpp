@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <io.h>
 #include <vector>
 
 #include "cli/audio_writer.hpp"
+#include "cli/platform.hpp"
 #include "cli/session.hpp"
 #include "sound/voice_bank.hpp"
 
@@ -27,10 +28,11 @@ OutputFormat outputFormatFor(const std::string& path, bool floatSamples, int rat
 }
 
 struct AudioWriter::Impl {
-    std::string path, shownPath, tempPath;
+    std::string path, shownPath;
     bool floatSamples = false;
     std::uint64_t totalFrames = 0, fadeFrames = 0, framesIn = 0;
-    std::FILE* file = nullptr;
+    platform::PendingFile file; // the file being written, put in place by finish()
+    bool toFile = false;
     std::vector<std::uint8_t> bytes; // the whole file, for standard output
     std::vector<std::int16_t> pcm;
 
@@ -38,8 +40,9 @@ struct AudioWriter::Impl {
         throw CliError(EXIT_CANNOT_WRITE, shownPath + ": cannot write: " + why);
     }
     void put(const void* data, std::size_t n) {
-        if (file) {
-            if (std::fwrite(data, 1, n, file) != n) fail(std::strerror(errno));
+        if (toFile) {
+            if (::_write(file.fd, data, static_cast<unsigned>(n)) != static_cast<int>(n))
+                fail(std::strerror(errno));
         } else {
             const auto* p = static_cast<const std::uint8_t*>(data);
             bytes.insert(bytes.end(), p, p + n);
@@ -83,12 +86,8 @@ struct AudioWriter::Impl {
         put("data", 4);
         put32(data);
     }
-    void discard() {
-        if (file) std::fclose(file);
-        file = nullptr;
-        if (!tempPath.empty()) std::remove(tempPath.c_str());
-        tempPath.clear();
-    }
+    void discard() { platform::discardPending(file); }
+    ~Impl() { discard(); }
 };
 
 AudioWriter::AudioWriter(const std::string& path, const OutputFormat& format, std::uint64_t frames,
@@ -100,16 +99,9 @@ AudioWriter::AudioWriter(const std::string& path, const OutputFormat& format, st
     w.floatSamples = format.floatSamples;
     w.totalFrames = frames;
     w.fadeFrames = std::min(fadeFrames, frames);
-    if (path != "-") {
-        if (std::filesystem::is_directory(path)) w.fail("Is a directory");
-        // Written beside the target and renamed over it once complete.
-        w.tempPath = path + ".part";
-        w.file = std::fopen(w.tempPath.c_str(), "wb");
-        if (!w.file) {
-            w.tempPath.clear();
-            w.fail(std::strerror(errno));
-        }
-    }
+    w.toFile = path != "-";
+    std::string error;
+    if (w.toFile && !platform::openPending(path, w.file, error)) w.fail(error);
     w.header();
 }
 
@@ -141,20 +133,14 @@ void AudioWriter::write(float* stereo, std::size_t frames) {
 
 void AudioWriter::finish() {
     Impl& w = *impl_;
-    if (!w.file) {
+    if (!w.toFile) {
         if (std::fwrite(w.bytes.data(), 1, w.bytes.size(), stdout) != w.bytes.size() ||
             std::fflush(stdout) != 0)
             w.fail(std::strerror(errno));
         return;
     }
-    const bool closed = std::fclose(w.file) == 0;
-    w.file = nullptr;
-    if (!closed) w.fail(std::strerror(errno));
-    // std::rename does not replace an existing file on Windows; this does, on every system.
-    std::error_code error;
-    std::filesystem::rename(w.tempPath, w.path, error);
-    if (error) w.fail(error.message());
-    w.tempPath.clear();
+    std::string error;
+    if (!platform::commitPending(w.file, error)) w.fail(error);
 }
 
 } // namespace rkv::cli

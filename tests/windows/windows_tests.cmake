@@ -35,6 +35,13 @@ foreach(check IN LISTS rkv_checks)
   set_tests_properties(windows.rkv_${check} PROPERTIES
     SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE LABELS wine)
 endforeach()
+if(TARGET rkv)
+  add_test(NAME windows.rkv_interrupted_render
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/interrupted_render.sh
+                   $<TARGET_FILE:rkv> ${PROJECT_SOURCE_DIR}/demo/orbit.rkv)
+  set_tests_properties(windows.rkv_interrupted_render PROPERTIES
+    TIMEOUT 120 RUN_SERIAL TRUE LABELS wine)
+endif()
 if(TARGET rkv AND TARGET tuvimoplayer2)
   add_test(NAME windows.player_e2e
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e_wine.sh

@@ -1,38 +1,44 @@
-// Sends the mixer's frames to the default Windows sound device through waveOut, from a thread of
-// our own. With no device it keeps the frame clock going on the same thread, paced in real time.
-// While playback is stopped and no voice sounds it feeds nothing and waits, so the idle player
-// costs nothing; the frame clock pauses with it, which no one can hear.
+// Sends the mixer's frames to the default Windows sound device from a thread of our own: through
+// the shared mixer's audio client when it opens, else through waveOut. With no device it keeps the
+// frame clock going on the same thread, paced in real time. While playback is stopped and no
+// voice sounds it feeds nothing, closes the device and waits, so the idle player costs nothing;
+// the frame clock pauses with it, which no one can hear.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "audio/frame_source.hpp"
+#include "audio/windows_sink.hpp"
 #include "sound/play_state.hpp"
 #include "sound/voice_bank.hpp"
 
-struct wavehdr_tag;
-
 namespace rkv {
 
-class WaveOutOutput final : public SoundDevice {
+class WindowsOutput final : public SoundDevice {
   public:
-    // Frames per mixer call, as the SDL output makes them; a buffer holds several calls, and
-    // the queued buffers keep about 370 ms ahead of the speaker, which rides out a busy machine.
+    // Frames per mixer call, as the SDL output makes them.
     static constexpr std::size_t BUFFER_FRAMES = 256;
+    // How far ahead of the speaker the audio client is kept: 70 ms, so that with the 30 ms the
+    // sound server was seen to hold behind it under Wine (three of Wine's 10 ms periods) a frame
+    // reaches the speaker within 100 ms, as on Linux. On a busy machine it is that server queue,
+    // not ours, that runs dry.
+    static constexpr std::size_t CLIENT_FRAMES = SAMPLE_RATE * 70 / 1000;
+    // waveOut: buffers of several mixer calls; the queued ones keep about 370 ms ahead.
     static constexpr std::size_t CALLS_PER_BUFFER = 4;
     static constexpr std::size_t BUFFERS = 8;
 
     // Started paused, it mixes nothing and runs no ticks until resume(). `state` tells when
     // playback is stopped; without it the output never pauses by itself.
-    explicit WaveOutOutput(bool startPaused = false, const PlayState* state = nullptr);
-    ~WaveOutOutput() override;
-    WaveOutOutput(const WaveOutOutput&) = delete;
-    WaveOutOutput& operator=(const WaveOutOutput&) = delete;
+    explicit WindowsOutput(bool startPaused = false, const PlayState* state = nullptr);
+    ~WindowsOutput() override;
+    WindowsOutput(const WindowsOutput&) = delete;
+    WindowsOutput& operator=(const WindowsOutput&) = delete;
 
     // Opens the default device at 22050 Hz, stereo, 16-bit; false when no device opens.
     bool start(VoiceBank& bank) override;
@@ -50,7 +56,7 @@ class WaveOutOutput final : public SoundDevice {
     void resume();
     // Frames mixed so far (the bank's count, like the SDL output's).
     std::uint64_t framesMixed() const { return framesMixed_.load(); }
-    // waveOut reports no loss of a device once it is open.
+    // Neither device reports its loss once open.
     bool lost() const { return false; }
     // Why the last start failed; empty when it did not.
     std::string error() const { return error_; }
@@ -59,11 +65,11 @@ class WaveOutOutput final : public SoundDevice {
     bool open(VoiceBank* bank, FrameSource* source);
     void launch(VoiceBank* bank);
     void run();
+    void playThroughDevice();
+    void keepTimeSilently();
     bool idle() const;
-    bool allReturned() const;
-    bool openDevice();
-    void closeDevice();
-    void fill(std::size_t index, bool silent = false);
+    bool openSink();
+    void mix(float* stereo, std::size_t frames);
 
     std::atomic<bool> paused_;
     const PlayState* state_;
@@ -73,12 +79,10 @@ class WaveOutOutput final : public SoundDevice {
     std::uint64_t sourceFrame_ = 0;
     std::atomic<bool> ended_{false};
     bool useDevice_ = false;
-    void* device_ = nullptr; // HWAVEOUT; closed while idle
-    void* done_ = nullptr;   // event: a buffer came back from the device
-    void* wakeup_ = nullptr; // event: wake() or stop()
-    std::unique_ptr<wavehdr_tag[]> headers_;
-    std::unique_ptr<std::int16_t[]> pcm_;
-    std::unique_ptr<float[]> mix_;
+    std::unique_ptr<WindowsSink> sink_; // the device in use; none while idle
+    std::promise<bool> opened_;         // the first open, reported to start()
+    void* ready_ = nullptr;             // event: the device has room
+    void* wakeup_ = nullptr;            // event: wake() or stop()
     std::atomic<bool> stopping_{false};
     std::atomic<std::uint64_t> framesMixed_{0};
     std::thread thread_;
