@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Live sound through a private headless sound server, recorded from its null sink's monitor.
-#   play     `rkv play` with two busy processes on the cores: the recording equals `rkv render`
+#   play     `rkv play` with the machine loaded (see busy): the recording equals `rkv render`
 #            at one offset, with no gap
 #   pipewire the same through PipeWire's PulseAudio layer
 #   desktop  the same for the desktop player under Xvfb, played about 20 s
@@ -65,6 +65,7 @@ play | pipewire)
     busy 30
     "$RKV" play "$WORK/songs/song.rkv" --loops 13 || fail "rkv play failed"
     end_recording "$WORK/rec.raw"
+    conditions
     $COMPARE "$WORK/rec.raw" "$WORK/render.wav" 18 || fail "the recording differs from the render"
     ;;
 desktop)
@@ -78,6 +79,7 @@ desktop)
     wait_for 10 streams 0 || fail "the stream stayed open after stop"
     close_player || fail "the player did not exit cleanly"
     end_recording "$WORK/rec.raw"
+    conditions
     $COMPARE "$WORK/rec.raw" "$WORK/render.wav" $((SECONDS_PLAYED - 2)) $((played / 4)) ||
         fail "the recording differs from the render"
     ;;
