@@ -44,11 +44,15 @@ start_pipewire() {
     dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >>"$WORK/pulse.log" 2>&1 &
     PIPEWIRE_PIDS=$!
     wait_for 10 test -S "$WORK/bus" || fail "the session bus did not start"
-    local server
-    for server in pipewire wireplumber pipewire-pulse; do
-        nice -n -10 $server >>"$WORK/pulse.log" 2>&1 &
+    nice -n -10 pipewire >>"$WORK/pulse.log" 2>&1 &
+    SERVER_PID=$!
+    PIPEWIRE_PIDS="$PIPEWIRE_PIDS $SERVER_PID"
+    # The session manager gives up at once when PipeWire is not listening yet.
+    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "PipeWire did not start"
+    local part
+    for part in wireplumber pipewire-pulse; do
+        nice -n -10 $part >>"$WORK/pulse.log" 2>&1 &
         PIPEWIRE_PIDS="$PIPEWIRE_PIDS $!"
-        [ $server = pipewire ] && SERVER_PID=$!
     done
     wait_for 10 pactl info >/dev/null 2>&1 || fail "PipeWire's PulseAudio layer did not start"
     pactl load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2 >/dev/null
@@ -104,15 +108,16 @@ size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; }
 # Wakeups (context switches of all threads) of process $1 so far.
 wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }
 
-# Starts the player and waits until its start-up has set up the sound: the device opened and,
-# with nothing to play, closed again. A load clicked before then would find no voices.
+# Starts the player (the arguments go before it on its command line) and waits until its start-up
+# has set up the sound: the device opened and, with nothing to play, closed again. A load clicked
+# before then would find no voices.
 start_ready_player() {
     pactl subscribe >"$WORK/events" 2>/dev/null &
     local sub=$!
     wait_for 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
         fail "no events from the server"
     start_x
-    start_player "$WORK/songs"
+    start_player "$WORK/songs" "$@"
     wait_for 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
     kill $sub
     wait $sub 2>/dev/null
