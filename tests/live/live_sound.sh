@@ -23,8 +23,8 @@ source "$(dirname "$0")/pulse_server.sh"
 require_commands pulseaudio pactl parec Xvfb xdotool
 COMPARE="/usr/bin/python3 $(dirname "$(readlink -f "$0")")/compare_recording.py"
 # The players run as a user without real-time rights would: as root, SDL would lift its audio
-# thread to nice -20, and the test would then hang on whether the machine grants that. Without it
-# a queue of one callback buffer runs dry under the load below (1 of 3 runs); ours must not.
+# thread to nice -20, and the outcome would then depend on whether the machine grants that. So
+# run, a queue of one callback buffer ran dry under the load below in 2 of 3 runs; ours must not.
 AS_USER=()
 [ "$(id -u)" = 0 ] && setpriv --bounding-set=-sys_nice true 2>/dev/null &&
     AS_USER=(setpriv --bounding-set=-sys_nice)
