@@ -13,9 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The API cannot shrink the voice bank as the engine's harnesses do, and a song may fill it
     // (1 GiB), and synthesis would take most of each run: songs whose 72 notes take more than
     // 256 KB are left to those harnesses.
+    // The lengths are taken from the parser itself: a header cut inside a length field still
+    // has its length (the missing bytes read as 0).
     std::uint64_t noteBytes = 0;
-    for (std::size_t at = 24 + 4; at + 4 <= std::min<std::size_t>(size, 1048); at += 340)
-        noteBytes += 24 * std::uint64_t{rkv::readU32LE({data, size}, at)};
+    for (const rkv::InstrumentRecord& in : rkv::parseSong({data, size}).song.header.instruments)
+        noteBytes += std::uint64_t{rkv::NOTES_PER_TRACK} * in.noteLength;
     if (noteBytes > (256u << 10)) return 0;
     rkv_song* song = nullptr;
     char why[64];
