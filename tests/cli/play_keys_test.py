@@ -10,24 +10,10 @@ import subprocess
 import time
 import unittest
 
-from rkv_cli_test import DEMOS, RKV, Case, rkv, without_leading_silence
+from rkv_cli_test import DEMOS, RKV, Case, read, rkv, wait_for, without_leading_silence
 
 DAYBREAK, LANTERN, ORBIT = DEMOS
 STEP_MS = 120  # daybreak's step time
-
-
-def read(path, mode="rb"):
-    with open(path, mode) as f:
-        return f.read()
-
-
-def until(found, what, timeout=30):
-    deadline = time.monotonic() + timeout
-    while not (value := found()):
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.02)
-    return value
 
 
 class Terminal(Case):
@@ -61,16 +47,16 @@ class Terminal(Case):
 
     def status(self, pattern):
         """Waits for the live line to match; returns the match."""
-        return until(lambda: re.search(pattern, (self.screen().rstrip().splitlines() or [""])[-1]),
+        return wait_for(lambda: re.search(pattern, (self.screen().rstrip().splitlines() or [""])[-1]),
                      repr(pattern))
 
     def reach(self, step):
         """Waits for the live line to show `step` or a later one; returns the step shown."""
         shown = lambda: int(self.status(r"step (\d+) of").group(1))
-        return until(lambda: (s := shown()) >= step and s, "step %d" % step)
+        return wait_for(lambda: (s := shown()) >= step and s, "step %d" % step)
 
     def finished(self, code):
-        rc = until(lambda: os.path.exists(self.path("after")) and read(self.path("rc"), "r"),
+        rc = wait_for(lambda: os.path.exists(self.path("after")) and read(self.path("rc"), "r"),
                    "rkv to end")
         self.assertEqual(int(rc), code, self.screen())
         self.assertEqual(read(self.path("before"), "r"), read(self.path("after"), "r"))
@@ -92,7 +78,7 @@ class Keys(Terminal):
             self.keys(key)
             self.status(pattern)
         self.keys("h")
-        until(lambda: "keys: space pause" in self.screen(), "the keys line")
+        wait_for(lambda: "keys: space pause" in self.screen(), "the keys line")
         self.keys("q")
         self.finished(0)
 
@@ -143,19 +129,23 @@ class Keys(Terminal):
 
 
 class Playlist(Case):
-    def test_songs_play_in_order_and_a_bad_one_is_skipped(self):
-        renders = {}
-        for song in DEMOS:
-            out = self.path(os.path.basename(song) + ".wav")
-            self.assertEqual(rkv("render", song, "-o", out).returncode, 0)
-            renders[song] = without_leading_silence(read(out)[44:])
+    def test_the_device_gets_each_song_as_render_writes_it(self):
         env = {"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": self.path("capture.raw"),
                "SDL_DISKAUDIODELAY": "0"}
         missing = self.path("missing.rkv")
-        for args, code, order in [([DAYBREAK, missing, ORBIT, LANTERN], 2,
-                                   [DAYBREAK, ORBIT, LANTERN]),
-                                  (["--shuffle", *DEMOS], 0, None)]:
-            r = rkv("play", *args, env=env)
+        # (play arguments, the options both commands get, exit code, songs played in order)
+        for args, options, code, order in [
+                ([DAYBREAK, missing, ORBIT, LANTERN], [], 2, [DAYBREAK, ORBIT, LANTERN]),
+                (["--shuffle", *DEMOS], [], 0, None),
+                ([], ["--loops", "0"], 0, [DAYBREAK]),  # no song: the built-in demo, daybreak
+                ([ORBIT], ["--loops", "1"], 0, [ORBIT])]:
+            renders = {}
+            for song in order or DEMOS:
+                out = self.path(os.path.basename(song) + ".wav")
+                self.assertEqual(rkv("render", song, "-o", out, *options).returncode, 0)
+                renders[song] = without_leading_silence(read(out)[44:])
+                self.assertGreater(len(renders[song]), 22050 * 4)
+            r = rkv("play", *args, *options, env=env)
             self.assertEqual(r.returncode, code, r.stderr)
             self.assertEqual(r.stderr.decode(), "rkv: %s: cannot open: No such file or directory\n"
                              % missing if code else "")

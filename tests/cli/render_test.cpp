@@ -8,17 +8,13 @@
 #include <memory>
 #include <sndfile.h>
 #include <string>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 #include "cli/audio_writer.hpp"
-#include "cli/session.hpp"
 #include "engine_player.hpp"
 #include "render/song_timing.hpp"
-#include "resources/builtin_resources.hpp"
-#include "sequencer/transport.hpp"
-#include "song_bytes.hpp"
-#include "sound/drum_kit.hpp"
 
 namespace {
 
@@ -73,26 +69,28 @@ std::vector<std::int16_t> engineRender(const std::string& path, std::uint64_t fr
     return pcm;
 }
 
-// The PCM of a plain 16-bit stereo 22050 Hz WAV, checking its 44-byte header on the way.
+// The samples of a sound file, read as T (float or 16 bits); `info` gets its format.
+template <typename T> std::vector<T> samples(const std::string& path, SF_INFO& info) {
+    info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
+    if (!f) return {};
+    std::vector<T> data(static_cast<std::size_t>(info.frames * info.channels));
+    if constexpr (std::is_same_v<T, float>)
+        sf_readf_float(f, data.data(), info.frames);
+    else
+        sf_readf_short(f, data.data(), info.frames);
+    sf_close(f);
+    return data;
+}
+
+// The PCM of a plain 16-bit stereo 22050 Hz WAV.
 std::vector<std::int16_t> wavSamples(const std::string& path) {
-    const std::vector<std::uint8_t> b = rkvtest::readFile(path);
-    EXPECT_GE(b.size(), 44u);
-    if (b.size() < 44) return {};
-    auto u32 = [&](std::size_t at) {
-        return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 |
-               std::uint32_t(b[at + 2]) << 16 | std::uint32_t(b[at + 3]) << 24;
-    };
-    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
-    EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(b[20] | b[21] << 8, 1) << "PCM";
-    EXPECT_EQ(b[22] | b[23] << 8, 2) << "stereo";
-    EXPECT_EQ(u32(24), 22050u);
-    EXPECT_EQ(b[34] | b[35] << 8, 16) << "bits";
-    EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
-    EXPECT_EQ(u32(40), b.size() - 44);
-    std::vector<std::int16_t> pcm((b.size() - 44) / 2);
-    for (std::size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = static_cast<std::int16_t>(b[44 + 2 * i] | b[45 + 2 * i] << 8);
+    SF_INFO info;
+    std::vector<std::int16_t> pcm = samples<std::int16_t>(path, info);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.samplerate, 22050);
     return pcm;
 }
 
@@ -109,12 +107,7 @@ TEST(RenderOutput, EqualsTheEngineSampleForSample) {
         const std::vector<std::int16_t> written = wavSamples(dir + "/loops.wav");
 
         // The expected length comes from the engine, not from the tool's own arithmetic.
-        auto player = std::make_unique<Player>();
-        OfflineDevice device;
-        initSoundDevice(player->bank, &device);
-        loadDrumKit(player->bank, player->state, builtinResources());
-        transportCommand(*player, TRANSPORT_LOAD, song.c_str());
-        const SongTiming t = songTiming(player->song.header);
+        const SongTiming t = songTiming(rkvtest::loadedPlayer(song)->song.header);
         const std::uint64_t stop = tickFrame(t.stepTime, t.firstPassSteps + t.loopPassSteps);
         const std::uint64_t frames = written.size() / 2;
         ASSERT_GE(frames, stop);
@@ -148,17 +141,6 @@ TEST(RenderOutput, SecondsGiveExactlyThatManyFramesOfTheLoopingSong) {
     EXPECT_TRUE(written == engineRender(song, 27221, UINT64_MAX));
 }
 
-std::vector<float> readFloats(const std::string& path, SF_INFO& info) {
-    info = SF_INFO{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
-    if (!f) return {};
-    std::vector<float> data(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_float(f, data.data(), info.frames);
-    sf_close(f);
-    return data;
-}
-
 TEST(AudioWriter, FadesTheLastFramesLinearlyToSilence) {
     const std::string dir = tempDir("fade");
     const std::string path = dir + "/fade.wav";
@@ -170,7 +152,7 @@ TEST(AudioWriter, FadesTheLastFramesLinearlyToSilence) {
         writer.finish();
     }
     SF_INFO info;
-    const std::vector<float> data = readFloats(path, info);
+    const std::vector<float> data = samples<float>(path, info);
     ASSERT_EQ(info.frames, 1000);
     EXPECT_EQ(info.samplerate, 22050);
     for (int i = 0; i < 900; ++i)
@@ -195,7 +177,7 @@ TEST(AudioWriter, ResamplesToTheRequestedRate) {
         writer.finish();
     }
     SF_INFO info;
-    const std::vector<float> data = readFloats(path, info);
+    const std::vector<float> data = samples<float>(path, info);
     EXPECT_EQ(info.samplerate, 48000);
     EXPECT_NEAR(static_cast<double>(info.frames), 48000.0, 2.0);
     // Still a 1 kHz tone at the new rate: about 2000 zero crossings a second, amplitude kept.

@@ -8,13 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "cli/session.hpp"
 #include "engine_player.hpp"
 #include "render/song_timing.hpp"
-#include "resources/builtin_resources.hpp"
-#include "sequencer/transport.hpp"
-#include "song_bytes.hpp"
-#include "sound/drum_kit.hpp"
 
 namespace {
 
@@ -48,73 +43,54 @@ bool anyVoiceSounding(const Player& player) {
     return false;
 }
 
-struct LoopCase {
-    const char* name;
-    std::int32_t stepCount, loopStart, loopEnd;
-};
+TEST(SongTiming, PredictsEveryStepAndWrapTheSequencerPlays) {
+    // (step count, loop start, loop end): ends past the song, at 0, below it, starts before and
+    // past the song and after the end, one-step loops and songs.
+    const std::int32_t cases[][3] = {{8, 2, 8},         {8, 2, 100}, {8, 3, 0},  {8, 3, -5},
+                                     {8, 2, INT32_MIN}, {8, -4, 8},  {8, 50, 8}, {8, 6, 4},
+                                     {1, 0, 1},         {8, 0, 1},   {5, 0, 5}};
+    for (const auto& c : cases) {
+        const std::string name =
+            std::to_string(c[0]) + "_" + std::to_string(c[1]) + "_" + std::to_string(c[2]);
+        SCOPED_TRACE(name);
+        rkv::test::SongSpec fields = rkvtest::audibleSong();
+        fields.stepCount = c[0];
+        fields.loopStart = c[1];
+        fields.loopEnd = c[2];
+        const auto player = loadedSong(fields, name);
+        const SongTiming timing = songTiming(player->song.header);
+        ASSERT_TRUE(timing.ticks);
+        ASSERT_GE(timing.firstPassSteps, 1u);
+        ASSERT_GE(timing.loopPassSteps, 1u);
 
-class SongTimingLoops : public testing::TestWithParam<LoopCase> {};
-
-TEST_P(SongTimingLoops, PredictEveryStepAndWrapTheSequencerPlays) {
-    const LoopCase& c = GetParam();
-    rkv::test::SongSpec fields = rkvtest::audibleSong();
-    fields.stepCount = c.stepCount;
-    fields.loopStart = c.loopStart;
-    fields.loopEnd = c.loopEnd;
-    const auto player = loadedSong(fields, c.name);
-    const SongTiming timing = songTiming(player->song.header);
-    ASSERT_TRUE(timing.ticks);
-    ASSERT_GE(timing.firstPassSteps, 1u);
-    ASSERT_GE(timing.loopPassSteps, 1u);
-
-    playFromNextFrame(*player);
-    std::int32_t previous = -1;
-    std::uint64_t wraps = 0;
-    for (std::uint64_t k = 0; k < 40; ++k) {
-        mixTo(*player, tickFrame(fields.stepTime, k) + 1); // tick k has run
-        const std::int32_t position = player->state.position.load();
-        ASSERT_EQ(positionAtTick(timing, k), position) << "tick " << k;
-        // A wrap is any step that is not the one after the previous; tick 0 starts, not wraps.
-        if (k > 0 && position != previous + 1) {
-            EXPECT_EQ(k, timing.firstPassSteps + wraps * timing.loopPassSteps) << "tick " << k;
-            ++wraps;
+        playFromNextFrame(*player);
+        std::int32_t previous = -1;
+        std::uint64_t wraps = 0;
+        for (std::uint64_t k = 0; k < 40; ++k) {
+            mixTo(*player, tickFrame(fields.stepTime, k) + 1); // tick k has run
+            const std::int32_t position = player->state.position.load();
+            ASSERT_EQ(positionAtTick(timing, k), position) << "tick " << k;
+            // A wrap is any step that is not the one after the previous; tick 0 starts, not wraps.
+            if (k > 0 && position != previous + 1) {
+                EXPECT_EQ(k, timing.firstPassSteps + wraps * timing.loopPassSteps) << "tick " << k;
+                ++wraps;
+            }
+            EXPECT_EQ(passAtTick(timing, k), k < timing.firstPassSteps ? 0 : wraps) << "tick " << k;
+            previous = position;
         }
-        EXPECT_EQ(passAtTick(timing, k), k < timing.firstPassSteps ? 0 : wraps) << "tick " << k;
-        previous = position;
+        EXPECT_GT(wraps, 0u);
     }
-    EXPECT_GT(wraps, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OddSettings, SongTimingLoops,
-    testing::Values(LoopCase{"plain", 8, 2, 8}, LoopCase{"end_past_song", 8, 2, 100},
-                    LoopCase{"end_zero", 8, 3, 0}, LoopCase{"end_negative", 8, 3, -5},
-                    LoopCase{"end_int_min", 8, 2, INT32_MIN}, LoopCase{"start_negative", 8, -4, 8},
-                    LoopCase{"start_past_song", 8, 50, 8}, LoopCase{"start_after_end", 8, 6, 4},
-                    LoopCase{"single_step", 1, 0, 1}, LoopCase{"end_one", 8, 0, 1},
-                    LoopCase{"whole_song", 5, 0, 5}),
-    [](const testing::TestParamInfo<LoopCase>& info) { return std::string(info.param.name); });
-
-TEST(SongTiming, CountsIntroFirstPassAndLoopPass) {
+TEST(SongTiming, CountsTheIntroAndKnowsWhenTheClockRuns) {
     SongHeader h;
-    h.stepTime = 120;
     h.stepCount = 96;
-    h.loopStart = 16;
-    h.loopEnd = 96;
-    SongTiming t = songTiming(h);
-    EXPECT_EQ(t.introSteps, 16u);
-    EXPECT_EQ(t.firstPassSteps, 96u);
-    EXPECT_EQ(t.loopPassSteps, 80u);
-    EXPECT_EQ(ticksForLoops(t, 2), 96u + 160u);
-    EXPECT_EQ(endFrameForTicks(t, 96), 96u * 120 * 441 / 20);
-
     h.loopStart = 50; // past the last step: the first pass is all intro, the loop one step
     h.loopEnd = 40;
-    t = songTiming(h);
-    EXPECT_EQ(t.firstPassSteps, 40u);
+    h.stepTime = 120;
+    SongTiming t = songTiming(h);
     EXPECT_EQ(t.introSteps, 40u);
     EXPECT_EQ(t.loopPassSteps, 1u);
-
     h.stepTime = 0; // no clock: step 0 alone, ending where it starts
     t = songTiming(h);
     EXPECT_FALSE(t.ticks);
@@ -134,52 +110,43 @@ TEST(SongTiming, TickFramesRoundDownAndNeverOverflow) {
     EXPECT_EQ(tickFrame(MAX_STEP_TIME_MS, UINT64_MAX), UINT64_MAX);
 }
 
-struct RingCase {
-    const char* name;
-    std::uint32_t noteLength;
-    std::uint64_t loops;
-};
+TEST(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
+    // (note length, loops): short and long notes, looped, and one still sounding at the cap.
+    const std::uint32_t cases[][2] = {{300, 0}, {5000, 0}, {5000, 3}, {200000, 1}};
+    for (const auto& [noteLength, loops] : cases) {
+        const std::string name = std::to_string(noteLength) + "_" + std::to_string(loops);
+        SCOPED_TRACE(name);
+        rkv::test::SongSpec fields = rkvtest::audibleSong();
+        fields.stepCount = 6;
+        fields.loopStart = 2;
+        fields.loopEnd = 6;
+        fields.instruments[0].noteLength = noteLength;
+        fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
+        fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
+        const auto player = loadedSong(fields, name);
+        const SongTiming timing = songTiming(player->song.header);
+        const DrumKitVoices kit = drumKitVoices(player->bank);
+        const PlayLength length =
+            playLength(player->song, timing, loops,
+                       trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
+        ASSERT_EQ(length.ticks, 6 + 4 * loops);
+        ASSERT_EQ(length.endFrame, tickFrame(fields.stepTime, length.ticks));
 
-class RingOut : public testing::TestWithParam<RingCase> {};
-
-TEST_P(RingOut, LastsUntilTheLastVoiceStopsOrTheCap) {
-    const RingCase& c = GetParam();
-    rkv::test::SongSpec fields = rkvtest::audibleSong();
-    fields.stepCount = 6;
-    fields.loopStart = 2;
-    fields.loopEnd = 6;
-    fields.instruments[0].noteLength = c.noteLength;
-    fields.tracks[0] = {1, 0, 0, 2, 0, 0};        // a note in the intro and one in the loop
-    fields.tracks[3] = {0, 1u << 12, 0, 0, 0, 1}; // cymbal in the intro, kick on the last step
-    const auto player = loadedSong(fields, c.name);
-    const SongTiming timing = songTiming(player->song.header);
-    const DrumKitVoices kit = drumKitVoices(player->bank);
-    const PlayLength length =
-        playLength(player->song, timing, c.loops,
-                   trackVoiceLengths(player->song.header, kit.lengths, kit.bytes));
-    ASSERT_EQ(length.ticks, 6 + 4 * c.loops);
-    ASSERT_EQ(length.endFrame, tickFrame(fields.stepTime, length.ticks));
-
-    playFromNextFrame(*player);
-    mixTo(*player, length.endFrame);
-    transportCommand(*player, TRANSPORT_STOP);
-    if (length.ringOutFrames < MAX_RING_OUT_FRAMES) {
-        ASSERT_GT(length.ringOutFrames, 0u);
-        mixTo(*player, length.frames() - 1);
-        EXPECT_TRUE(anyVoiceSounding(*player)) << "one frame before the end";
-        mixTo(*player, length.frames());
-        EXPECT_FALSE(anyVoiceSounding(*player)) << "at the end";
-    } else {
-        mixTo(*player, length.frames());
-        EXPECT_TRUE(anyVoiceSounding(*player)) << "cut while still sounding";
+        playFromNextFrame(*player);
+        mixTo(*player, length.endFrame);
+        transportCommand(*player, TRANSPORT_STOP);
+        if (length.ringOutFrames < MAX_RING_OUT_FRAMES) {
+            ASSERT_GT(length.ringOutFrames, 0u);
+            mixTo(*player, length.frames() - 1);
+            EXPECT_TRUE(anyVoiceSounding(*player)) << "one frame before the end";
+            mixTo(*player, length.frames());
+            EXPECT_FALSE(anyVoiceSounding(*player)) << "at the end";
+        } else {
+            mixTo(*player, length.frames());
+            EXPECT_TRUE(anyVoiceSounding(*player)) << "cut while still sounding";
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Songs, RingOut,
-    testing::Values(RingCase{"short_once", 300, 0}, RingCase{"long_once", 5000, 0},
-                    RingCase{"long_looped", 5000, 3}, RingCase{"capped", 200000, 1}),
-    [](const testing::TestParamInfo<RingCase>& info) { return std::string(info.param.name); });
 
 TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
     rkv::test::SongSpec fields = rkvtest::audibleSong();
