@@ -147,10 +147,7 @@ class Seek(unittest.TestCase):
         self.addCleanup(pipeline.set_state, Gst.State.NULL)
         sink = pipeline.get_by_name("sink")
         pipeline.set_state(Gst.State.PAUSED)
-        wait_for(pipeline, Gst.MessageType.ASYNC_DONE)
-        ok, duration = pipeline.query_duration(Gst.Format.TIME)
-        self.assertTrue(ok)
-        self.assertEqual(duration, frame_time(length))
+        wait_for(pipeline, Gst.MessageType.ASYNC_DONE)  # its duration: Discoverer's check
         # A frame's own time, a time between two frames (the nearest one wins), far and back.
         for frame, time in ((1, frame_time(1)), (12345, frame_time(12345) + 15000),
                             (length - 7, frame_time(length - 7)), (300000, frame_time(300000)),

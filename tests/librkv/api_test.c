@@ -86,13 +86,11 @@ int main(int argc, char** argv) {
     }
     remove("api_test.wav");
 
-    /* Repeat counts: each repeat adds a loop pass; for ever has no end. */
+    /* Repeat counts: two repeats end in pass 2's ring-out; for ever has no end. */
     strcpy(context, "repeats");
     rkv_song* song = NULL;
-    CHECK(rkv_open_file(argv[2], &song, NULL, 0) == RKV_OK);
-    uint64_t previous = 0;
-    for (int32_t repeat = 0; repeat < 3; previous = rkv_length_frames(song), ++repeat)
-        CHECK(rkv_set_repeat(song, repeat) == RKV_OK && rkv_length_frames(song) > previous);
+    CHECK(rkv_open_file(argv[2], &song, NULL, 0) == RKV_OK && rkv_set_repeat(song, 2) == RKV_OK);
+    const uint64_t previous = rkv_length_frames(song);
     rkv_position p;
     CHECK(rkv_seek_frame(song, previous) == RKV_OK && rkv_position_get(song, &p) == RKV_OK &&
           p.pass == 2 && p.ring_out);
