@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""`rkv play` with several songs, driven by keys in a real terminal (tmux), its sound captured by
-SDL's disk driver and compared with `rkv render`. Run one group: play_keys_test.py Keys."""
+"""`rkv play` with one song, the built-in one or several, driven by keys in a real terminal (tmux),
+its sound captured by SDL's disk driver and compared with `rkv render`. Run one group:
+play_keys_test.py Keys."""
 
 import os
 import re
@@ -47,8 +48,8 @@ class Terminal(Case):
 
     def status(self, pattern):
         """Waits for the live line to match; returns the match."""
-        return wait_for(lambda: re.search(pattern, (self.screen().rstrip().splitlines() or [""])[-1]),
-                     repr(pattern))
+        last = lambda: (self.screen().rstrip().splitlines() or [""])[-1]
+        return wait_for(lambda: re.search(pattern, last()), repr(pattern))
 
     def reach(self, step):
         """Waits for the live line to show `step` or a later one; returns the step shown."""
@@ -57,7 +58,7 @@ class Terminal(Case):
 
     def finished(self, code):
         rc = wait_for(lambda: os.path.exists(self.path("after")) and read(self.path("rc"), "r"),
-                   "rkv to end")
+                      "rkv to end")
         self.assertEqual(int(rc), code, self.screen())
         self.assertEqual(read(self.path("before"), "r"), read(self.path("after"), "r"))
         cursor = subprocess.run(self.tmux + ["display", "-p", "#{cursor_flag}"],
