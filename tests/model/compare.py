@@ -30,8 +30,7 @@ TIMEOUT_S = 120
 
 def read_wav(path):
     """(frames, 2) int16 array from a 16-bit stereo 22050 Hz PCM WAV, checking the header."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = open(path, "rb").read()
     if data[0:4] != b"RIFF" or data[8:12] != b"WAVE" or \
             struct.unpack_from("<I", data, 4)[0] + 8 != len(data):
         raise ValueError("not a RIFF WAVE file of its stated size")
@@ -51,8 +50,7 @@ def read_wav(path):
 def check_song(rkv, song_path, seconds, drums, work):
     """None when rkv and the model agree, else a description of the mismatch."""
     frames = model.frames_for_seconds(seconds)
-    with open(song_path, "rb") as f:
-        song_bytes = f.read()
+    song_bytes = open(song_path, "rb").read()
     try:
         want, refusal = model.render(song_bytes, drums, frames), None
     except model.SongRefused as e:

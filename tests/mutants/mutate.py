@@ -6,20 +6,14 @@ rebuilt incrementally, and judged by the tests it names: killed (a test failed o
 survived (all passed), not compiled, or not applicable (its snippet is missing or not unique).
 See tests/mutants/README.md.
 """
-import argparse, os, random, re, shlex, shutil, signal, subprocess, sys, time
+import argparse, collections, os, random, re, shlex, shutil, signal, subprocess, sys, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-ENGINE = '!tests/engine/engine_tests --gtest_brief=1'
-CLI = '!tests/cli/rkv_cli_tests --gtest_brief=1'
+ENGINE = ('engine_tests; rkv', '!tests/engine/engine_tests --gtest_brief=1; -L model')
+CLI = ('rkv_cli_tests; rkv', '!tests/cli/rkv_cli_tests --gtest_brief=1; -L cli -E democ; -L model')
 # Where mechanical mutants go, and which targets and tests judge each folder.
-MECHANICAL = {
-    'song': ('engine_tests; rkv', ENGINE + '; -L model'),
-    'sound': ('engine_tests; rkv', ENGINE + '; -L model'),
-    'sequencer': ('engine_tests; rkv', ENGINE + '; -L model'),
-    'render': ('rkv_cli_tests; rkv', CLI + '; -L cli -E democ; -L model'),
-    'cli': ('rkv_cli_tests; rkv', CLI + '; -L cli -E democ; -L model'),
-}
+MECHANICAL = {'song': ENGINE, 'sound': ENGINE, 'sequencer': ENGINE, 'render': CLI, 'cli': CLI}
 DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')
 OPERATORS = [(' < ', ' <= '), (' <= ', ' < '), (' > ', ' >= '), (' >= ', ' > '),
              (' == ', ' != '), (' != ', ' == '), (' + ', ' - '), (' - ', ' + '),
@@ -30,23 +24,22 @@ def parse_list(path):
     """Blocks of `key: value` lines, separated by blank lines. A block without `find` sets
     defaults for the blocks after it. `\\n` in find/replace stands for a line break."""
     mutants, defaults, block = [], {}, {}
-    lines = open(path, encoding='utf-8').read().split('\n') + ['']
-    for line in lines:
+    for line in open(path, encoding='utf-8').read().split('\n') + ['']:
         if line.startswith('#'):
             continue
-        if not line.strip():
-            if 'find' in block:
-                m = dict(defaults, **block)
-                for k in ('find', 'replace'):
-                    m[k] = m.get(k, '').replace('\\n', '\n')
-                m['id'] = 'H%02d' % (len(mutants) + 1)
-                mutants.append(m)
-            elif block:
-                defaults.update(block)
-            block = {}
+        if line.strip():
+            key, _, value = line.partition(':')
+            block[key.strip()] = value[1:] if value.startswith(' ') else value
             continue
-        key, _, value = line.partition(':')
-        block[key.strip()] = value[1:] if value.startswith(' ') else value
+        if 'find' in block:
+            m = dict(defaults, **block)
+            for k in ('find', 'replace'):
+                m[k] = m.get(k, '').replace('\\n', '\n')
+            m['id'] = 'H%02d' % (len(mutants) + 1)
+            mutants.append(m)
+        else:
+            defaults.update(block)
+        block = {}
     return mutants
 
 
@@ -58,8 +51,8 @@ def mechanical(src, seed, count):
             if not name.endswith('.cpp'):
                 continue
             rel = folder + '/' + name
-            lines = open(os.path.join(src, rel), encoding='utf-8').read().split('\n')
             prev = ''
+            lines = open(os.path.join(src, rel), encoding='utf-8').read().split('\n')
             for n, line in enumerate(lines):
                 code = line.split('//')[0]
                 s = code.strip()
@@ -67,29 +60,27 @@ def mechanical(src, seed, count):
                     prev = s or prev
                     continue
                 for a, b in OPERATORS:
-                    for m in re.finditer(re.escape(a), code):
-                        candidates.append((rel, n, m.start(), a, b, 'compare' if '=' in a + b or '<' in a + b or '>' in a + b else 'arith'))
-                for m in re.finditer(r'(?<![\w.])(\d+)(?![\w.])', code):
-                    if '"' not in code[:m.start()]:
-                        candidates.append((rel, n, m.start(), m.group(1),
-                                           str(int(m.group(1)) + 1), 'constant'))
+                    kind = 'compare' if set(a + b) & set('=<>') else 'arith'
+                    candidates += [(rel, n, m.start(), a, b, kind)
+                                   for m in re.finditer(re.escape(a), code)]
+                candidates += [(rel, n, m.start(), m.group(1), str(int(m.group(1)) + 1), 'constant')
+                               for m in re.finditer(r'(?<![\w.])(\d+)(?![\w.])', code)
+                               if '"' not in code[:m.start()]]
                 if s.endswith(';') and prev.endswith((';', '{', '}')) and \
                         not DECLARATION.match(s) and not s.startswith(('return', 'case', 'break')):
                     candidates.append((rel, n, 0, line, '', 'dropped'))
                 prev = s
     # Each kind of fault equally likely, then a place for it.
-    rng, kinds, picked = random.Random(seed), {}, set()
+    rng, kinds, picked = random.Random(seed), collections.defaultdict(list), set()
     for c in candidates:
-        kinds.setdefault(c[5], []).append(c)
+        kinds[c[5]].append(c)
     while len(picked) < min(count, len(candidates)):
         picked.add(rng.choice(kinds[rng.choice(sorted(kinds))]))
-    out = []
-    for i, (rel, n, col, a, b, kind) in enumerate(sorted(picked)):
-        build, tests = MECHANICAL[rel.split('/')[0]]
-        out.append({'id': 'M%03d' % (i + 1), 'file': rel, 'line': n, 'col': col, 'find': a,
-                    'replace': b, 'build': build, 'tests': tests,
-                    'why': '%s %s:%d %r -> %r' % (kind, rel, n + 1, a.strip(), b.strip())})
-    return out
+    return [{'id': 'M%03d' % (i + 1), 'file': rel, 'line': n, 'col': col, 'find': a,
+             'replace': b, 'build': MECHANICAL[rel.split('/')[0]][0],
+             'tests': MECHANICAL[rel.split('/')[0]][1],
+             'why': '%s %s:%d %r -> %r' % (kind, rel, n + 1, a.strip(), b.strip())}
+            for i, (rel, n, col, a, b, kind) in enumerate(sorted(picked))]
 
 
 def mutate(text, m):
@@ -101,18 +92,21 @@ def mutate(text, m):
             return None
         lines[m['line']] = line[:m['col']] + m['replace'] + line[m['col'] + len(m['find']):]
         return '\n'.join(lines)
-    if text.count(m['find']) != 1:
-        return None
-    return text.replace(m['find'], m['replace'])
+    return text.replace(m['find'], m['replace']) if text.count(m['find']) == 1 else None
 
 
 def run(cmd, cwd, timeout):
+    """The exit code of a command run quietly, None when it timed out."""
     try:
-        r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           timeout=timeout)
-        return r.returncode, r.stdout.decode(errors='replace')
+        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
     except subprocess.TimeoutExpired:
-        return None, ''
+        return None
+
+
+def build_targets(build, args, targets, timeout):
+    return run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build,
+               timeout)
 
 
 def prepare(args):
@@ -157,27 +151,19 @@ def judge(m, src, build, args):
         tests, builds = m['tests'].split(';'), m['build'].split(';')
         for i, stage in enumerate(tests):
             targets = builds[min(i, len(builds) - 1)].split()
-            if i < len(builds) and targets and run(['cmake', '--build', build, '-j',
-                                                    str(args.jobs), '--target'] + targets,
-                                                   build, 900)[0] != 0:
+            if i < len(builds) and targets and build_targets(build, args, targets, 900) != 0:
                 return 'not compiled'
             # `!command` runs a test program itself (all of a GoogleTest binary in one process is
             # much faster than one CTest process per test); otherwise the stage is ctest arguments.
             cmd = ['sh', '-c', stage.strip()[1:]] if stage.strip().startswith('!') else \
                 ['ctest', '-j', str(args.jobs), '--stop-on-failure', '--timeout', '120'] + \
                 shlex.split(stage)
-            rc, _ = run(cmd, build, args.timeout)
+            rc = run(cmd, build, args.timeout)
             if rc != 0:
                 return 'killed (timeout)' if rc is None else 'killed'
         return 'survived'
     finally:
         open(path, 'w', encoding='utf-8').write(original)
-
-
-def score(results):
-    killed = sum(1 for _, r, _ in results if r.startswith('killed'))
-    judged = killed + sum(1 for _, r, _ in results if r == 'survived')
-    return killed, judged
 
 
 def main():
@@ -206,29 +192,26 @@ def main():
     sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed,
                                      mechanical(src, args.seed, args.mechanical))]
     targets = sorted({t for _, ms in sets for m in ms for t in m['build'].replace(';', ' ').split()})
-    if run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build,
-           3600)[0] != 0:
+    if build_targets(build, args, targets, 3600) != 0:
         sys.exit('mutate: the unmutated tree does not build')
-    failed = False
+    failed = interrupted = False
     for title, ms in sets:
-        if not ms:
+        if not ms or interrupted:
             continue
         print('== %s: %d mutants' % (title, len(ms)), flush=True)
         results = []
         try:
             for m in ms:
                 start = time.time()
-                r = judge(m, src, build, args)
-                results.append((m, r, time.time() - start))
-                print('%-5s %-16s %5.0fs  %s: %s' % (m['id'], r, results[-1][2], m['file'],
-                                                    m['why']), flush=True)
+                results.append((m, judge(m, src, build, args), time.time() - start))
+                print('%-5s %-16s %5.0fs  %s: %s' % (m['id'], results[-1][1], results[-1][2],
+                                                    m['file'], m['why']), flush=True)
         except (KeyboardInterrupt, SystemExit):
             print('-- interrupted after %d of %d mutants' % (len(results), len(ms)))
-            ms = []
-        killed, judged = score(results)
-        counts = {}
-        for _, r, _ in results:
-            counts[r] = counts.get(r, 0) + 1
+            interrupted = True
+        counts = collections.Counter(r for _, r, _ in results)
+        killed = counts['killed'] + counts['killed (timeout)']
+        judged = killed + counts['survived']
         print('-- %s: %d of %d killed (%.1f %%); %s; %.0f s' % (
             title, killed, judged, 100.0 * killed / max(judged, 1),
             ', '.join('%s %d' % kv for kv in sorted(counts.items())),
@@ -237,10 +220,8 @@ def main():
             if r == 'survived':
                 print('   survived %s %s: %s' % (m['id'], m['file'], m['why']))
         failed |= title == 'hand-written' and killed < judged
-        if not ms:
-            break
     # Leave the build matching the unmutated tree.
-    run(['cmake', '--build', build, '-j', str(args.jobs), '--target'] + targets, build, 3600)
+    build_targets(build, args, targets, 3600)
     sys.exit(1 if failed and args.in_place else 0)
 
 

@@ -2,9 +2,10 @@
 // share no code with the generators, so a fault in a writer cannot hide itself.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace rkvtest {
@@ -23,13 +24,9 @@ inline std::int32_t s32At(const Bytes& b, std::size_t at) {
     return static_cast<std::int32_t>(u32At(b, at));
 }
 
-inline std::string tagAt(const Bytes& b, std::size_t at) {
-    return std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
-                       b.begin() + static_cast<std::ptrdiff_t>(at + 4));
-}
-
 struct Colour {
     int r, g, b;
+    bool operator==(const Colour&) const = default;
     double brightness() const { return 0.299 * r + 0.587 * g + 0.114 * b; }
 };
 
@@ -55,40 +52,27 @@ inline Picture4 decodeDib4(const Bytes& b, std::size_t info, std::size_t pixels,
     Picture4 p;
     p.width = s32At(b, info + 4);
     p.height = rows;
+    const auto w = static_cast<std::size_t>(p.width);
+    const auto h = static_cast<std::size_t>(rows);
     const std::uint32_t used = u32At(b, info + 32);
-    const std::size_t colours = used == 0 ? 16 : used;
     const std::size_t paletteAt = info + u32At(b, info);
-    for (std::size_t i = 0; i < colours; ++i)
+    for (std::size_t i = 0; i < (used == 0 ? 16 : used); ++i)
         p.palette.push_back(
             {b.at(paletteAt + 4 * i + 2), b.at(paletteAt + 4 * i + 1), b.at(paletteAt + 4 * i)});
-    const std::size_t stride = (static_cast<std::size_t>(p.width) * 4 + 31) / 32 * 4;
-    p.index.assign(static_cast<std::size_t>(p.width * p.height), 0);
-    for (int y = 0; y < p.height; ++y) {
-        // Stored bottom-up: the last row of the picture comes first.
-        const std::size_t row = pixels + static_cast<std::size_t>(p.height - 1 - y) * stride;
-        for (int x = 0; x < p.width; ++x) {
-            const std::uint8_t byte = b.at(row + static_cast<std::size_t>(x) / 2);
-            p.index[static_cast<std::size_t>(y * p.width + x)] =
-                (x % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
+    // Rows are padded to 4 bytes and stored bottom-up: the last row of the picture comes first.
+    const std::size_t stride = (w * 4 + 31) / 32 * 4;
+    const std::size_t maskStride = (w + 31) / 32 * 4;
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::size_t row = pixels + (h - 1 - y) * stride;
+        const std::size_t maskRow = pixels + h * stride + (h - 1 - y) * maskStride;
+        for (std::size_t x = 0; x < w; ++x) {
+            const int byte = b.at(row + x / 2);
+            p.index.push_back(x % 2 == 0 ? byte >> 4 : byte & 0x0F);
+            if (withMask) p.see.push_back(((b.at(maskRow + x / 8) >> (7 - x % 8)) & 1) == 0);
         }
-        const std::size_t used = (static_cast<std::size_t>(p.width) + 1) / 2;
-        for (std::size_t k = used; k < stride; ++k)
-            if (b.at(row + k) != 0) p.padBytesZero = false;
-        if (p.width % 2 == 1 && (b.at(row + used - 1) & 0x0F) != 0) p.padNibbleZero = false;
-    }
-    if (withMask) {
-        const std::size_t maskAt = pixels + stride * static_cast<std::size_t>(p.height);
-        const std::size_t maskStride = (static_cast<std::size_t>(p.width) + 31) / 32 * 4;
-        p.see.assign(static_cast<std::size_t>(p.width * p.height), true);
-        for (int y = 0; y < p.height; ++y) {
-            const std::size_t row =
-                maskAt + static_cast<std::size_t>(p.height - 1 - y) * maskStride;
-            for (int x = 0; x < p.width; ++x) {
-                const bool hidden =
-                    (b.at(row + static_cast<std::size_t>(x) / 8) >> (7 - x % 8)) & 1;
-                p.see[static_cast<std::size_t>(y * p.width + x)] = !hidden;
-            }
-        }
+        for (std::size_t k = (w + 1) / 2; k < stride; ++k)
+            p.padBytesZero = p.padBytesZero && b.at(row + k) == 0;
+        if (w % 2 == 1 && (b.at(row + w / 2) & 0x0F) != 0) p.padNibbleZero = false;
     }
     return p;
 }
@@ -99,9 +83,39 @@ inline Picture4 decodeBmp4(const Bytes& b) {
 
 inline Picture4 decodeIco4(const Bytes& b) {
     const std::size_t info = u32At(b, 6 + 12);
-    const int rows = s32At(b, info + 8) / 2;
     const std::size_t pixels = info + u32At(b, info) + 16 * 4;
-    return decodeDib4(b, info, pixels, rows, true);
+    return decodeDib4(b, info, pixels, s32At(b, info + 8) / 2, true);
+}
+
+// The headers of an uncompressed bottom-up 4-bit BMP of w x h, its 16 colours before the pixels.
+inline void expectBmp4Header(const Bytes& f, int w, int h) {
+    const std::size_t pixelBytes =
+        (static_cast<std::size_t>(w) + 7) / 8 * 4 * static_cast<std::size_t>(h);
+    ASSERT_EQ(f.size(), 118 + pixelBytes);
+    EXPECT_TRUE(f[0] == 'B' && f[1] == 'M');
+    EXPECT_EQ(u32At(f, 2), f.size());
+    EXPECT_EQ(u32At(f, 10), 118u); // pixels right after the 16-entry palette
+    EXPECT_EQ(u32At(f, 14), 40u);
+    EXPECT_EQ(s32At(f, 18), w);
+    EXPECT_EQ(s32At(f, 22), h); // positive: bottom-up
+    EXPECT_EQ(u16At(f, 28), 4u);
+    EXPECT_EQ(u32At(f, 30), 0u); // uncompressed
+    EXPECT_EQ(u32At(f, 34), pixelBytes);
+}
+
+// The headers of an icon file holding one 4-bit w x h image: colour rows, then the 1-bit mask.
+inline void expectIco4Header(const Bytes& f, int w, int h) {
+    const auto width = static_cast<std::size_t>(w);
+    const std::size_t rowBytes = (width + 7) / 8 * 4 + (width + 31) / 32 * 4;
+    ASSERT_EQ(f.size(), 6 + 16 + 40 + 64 + rowBytes * static_cast<std::size_t>(h));
+    EXPECT_EQ(u16At(f, 2), 1u); // icon, not cursor
+    EXPECT_EQ(u16At(f, 4), 1u); // one image
+    EXPECT_EQ(f[6], w);
+    EXPECT_EQ(f[7], h);
+    EXPECT_EQ(f[8], 16);
+    EXPECT_EQ(u32At(f, 14), f.size() - 22);
+    EXPECT_EQ(u32At(f, 18), 22u);
+    EXPECT_EQ(s32At(f, 30), 2 * h); // colour bitmap and mask together
 }
 
 } // namespace rkvtest
