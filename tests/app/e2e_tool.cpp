@@ -20,14 +20,9 @@
 #include "sequencer/transport.hpp"
 #include "sound/drum_kit.hpp"
 #include "sound/voice_bank.hpp"
+#include "tests/common/offline_device.hpp"
 
 namespace {
-
-class OfflineDevice final : public rkv::SoundDevice {
-  public:
-    bool start(rkv::VoiceBank&) override { return true; }
-    void stop() override {}
-};
 
 std::vector<std::int16_t> readRaw(const char* path) {
     std::ifstream in(path, std::ios::binary);
@@ -61,7 +56,7 @@ int writeSong(const std::string& out, const std::string& kind) {
 int render(const char* song, const char* out, double seconds) {
     auto player = std::make_unique<rkv::Player>();
     player->resources = rkv::builtinResources();
-    OfflineDevice device;
+    rkv::test::OfflineDevice device;
     rkv::initSoundDevice(player->bank, &device);
     rkv::loadDrumKit(player->bank, player->state, player->resources);
     rkv::LoadOutcome outcome;

@@ -12,7 +12,7 @@ class DialogFlow : public rkvtest::PlayerFixture {
   protected:
     void SetUp() override {
         PlayerFixture::SetUp();
-        rkvtest::SongPlan old = rkvtest::busySong(100);
+        rkvtest::SongSpec old = rkvtest::busySong(100);
         old.stepCount = 12;
         oldSong = writeSong("old.rkv", rkvtest::songBytes(old));
         loadDirectly(oldSong);
@@ -33,8 +33,7 @@ class DialogFlow : public rkvtest::PlayerFixture {
         EXPECT_EQ(player->song.header.stepCount, 12);
         EXPECT_EQ(player->state.playing.load(), 0);
         EXPECT_EQ(player->state.position.load(), 6); // stop does not move the position
-        EXPECT_TRUE(clockRunning());
-        EXPECT_EQ(clockPeriod(), 100u);
+        EXPECT_EQ(runningClock(), 100u);
     }
 
     QString oldSong;
@@ -45,7 +44,7 @@ class DialogFlow : public rkvtest::PlayerFixture {
 TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
     std::vector<std::uint8_t> lower = rkvtest::songBytes(rkvtest::busySong(200));
     lower[0] = 'r';
-    rkvtest::SongPlan none = rkvtest::busySong(300);
+    rkvtest::SongSpec none = rkvtest::busySong(300);
     none.stepCount = 0;
     // Nor can anything but a regular file be opened: a FIFO would block the window.
     const QString fifo = folder.filePath("song.fifo");
@@ -61,8 +60,9 @@ TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
           Case{writeSong("bare.rkv", {'R', 'K', 'V'}), 0, 1}}) {
         dialogs.answer = c.answer;
         dialogs.warned = 0;
-        EXPECT_EQ(pressLoad(), c.result) << c.answer.value_or("cancel").toStdString();
-        EXPECT_EQ(dialogs.warned, c.warned) << c.answer.value_or("cancel").toStdString();
+        SCOPED_TRACE(c.answer.value_or("cancel").toStdString());
+        EXPECT_EQ(pressLoad(), c.result);
+        EXPECT_EQ(dialogs.warned, c.warned);
         EXPECT_EQ(dialogs.offered, QStringLiteral("*.rkv")); // the name box starts afresh
         expectOldSongKept();
     }
@@ -113,7 +113,7 @@ TEST_F(DialogFlow, GoodFilesAreLoadedStoppedAndRewound) {
     for (const QString& path :
          {folder.filePath("next.rkv"), folder.filePath("song.dat"), longPath}) {
         SCOPED_TRACE(path.toStdString());
-        rkvtest::SongPlan next = rkvtest::busySong(++stepTime);
+        rkvtest::SongSpec next = rkvtest::busySong(++stepTime);
         next.stepCount = 9;
         ASSERT_TRUE(
             rkvtest::writeFile(QFile::encodeName(path).toStdString(), rkvtest::songBytes(next)));
@@ -126,8 +126,7 @@ TEST_F(DialogFlow, GoodFilesAreLoadedStoppedAndRewound) {
         EXPECT_EQ(player->song.header.stepCount, 9);
         EXPECT_EQ(player->state.playing.load(), 0);
         EXPECT_EQ(player->state.position.load(), -1);
-        EXPECT_TRUE(clockRunning());
-        EXPECT_EQ(clockPeriod(), stepTime);
+        EXPECT_EQ(runningClock(), stepTime);
         EXPECT_TRUE(player->bank.voices[400].exists);
         EXPECT_TRUE(player->bank.voices[471].exists);
     }

@@ -46,16 +46,27 @@ class PanelTest : public rkvtest::PlayerFixture {
         player->state.position.store(position);
     }
 
-    // Which button a press at (x, y) worked, seen only through the player and the dialogs.
-    PanelButton observed(int x, int y, Qt::KeyboardModifiers modifiers = {}) {
+    // A press and release at `at` (in logical pixels; on HiDPI a press can fall between them).
+    void click(QPointF at, Qt::KeyboardModifiers modifiers, Qt::MouseButton button) {
+        QMouseEvent press(QEvent::MouseButtonPress, at, window->mapToGlobal(at), button, button,
+                          modifiers);
+        QApplication::sendEvent(window.get(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, window->mapToGlobal(at), button,
+                            Qt::NoButton, modifiers);
+        QApplication::sendEvent(window.get(), &release);
+    }
+
+    // Which button a press at `at` worked, seen only through the player and the dialogs.
+    PanelButton observed(QPointF at, Qt::KeyboardModifiers modifiers = {},
+                         Qt::MouseButton button = Qt::LeftButton) {
         setState(false, 5);
         const int asked = dialogs.asked;
-        QTest::mouseClick(window.get(), Qt::LeftButton, modifiers, QPoint(x, y));
+        click(at, modifiers, button);
         if (dialogs.asked != asked) return PanelButton::Load;
         if (player->state.playing.load() == 1) return PanelButton::Play;
         if (player->state.position.load() == -1) return PanelButton::Rewind;
         setState(true, 5);
-        QTest::mouseClick(window.get(), Qt::LeftButton, modifiers, QPoint(x, y));
+        click(at, modifiers, button);
         if (player->state.playing.load() == 0) return PanelButton::Stop;
         return PanelButton::None;
     }
@@ -63,85 +74,51 @@ class PanelTest : public rkvtest::PlayerFixture {
     std::unique_ptr<rkv::PlayerWindow> window;
 };
 
+// A press belongs to the pixel it lies in. 194 and 82 lie just outside the client area; a press
+// reported there must not act either.
 TEST_F(PanelTest, ClicksOnEveryEdgeActOnThePlayer) {
-    // 194 and 82 lie just outside the client area; a press reported there must not act either.
-    for (int x : {2, 3, 49, 50, 51, 97, 98, 99, 145, 146, 147, 193, 194})
-        for (int y : {50, 51, 66, 81, 82})
-            EXPECT_EQ(observed(x, y), expectedButton(x, y)) << "at " << x << "," << y;
-}
-
-// On HiDPI a press can fall between logical pixels; it belongs to the pixel it lies in.
-TEST_F(PanelTest, FractionalPositionsBelongToThePixelTheyLieIn) {
-    const auto pressAt = [this](QPointF at) {
-        QMouseEvent press(QEvent::MouseButtonPress, at, window->mapToGlobal(at), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &press);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, window->mapToGlobal(at), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(window.get(), &release);
-    };
-    setState(false, 5);
-    pressAt(QPointF(49.75, 66.5)); // in pixel 49: rewind
-    EXPECT_EQ(player->state.position.load(), -1);
-    EXPECT_EQ(player->state.playing.load(), 0);
-    setState(false, 5);
-    pressAt(QPointF(50.5, 66.0));  // in pixel 50, the play face's edge: nothing
-    pressAt(QPointF(120.0, 50.9)); // in row 50: nothing
-    EXPECT_EQ(player->state.playing.load(), 0);
-    EXPECT_EQ(player->state.position.load(), 5);
-    pressAt(QPointF(120.0, 81.9)); // in row 81, with play stopped: stop acts, nothing to see
-    pressAt(QPointF(97.9, 81.9));  // play
-    EXPECT_EQ(player->state.playing.load(), 1);
+    for (double x : {2.0, 3.0, 49.0, 49.75, 50.0, 50.5, 51.0, 97.0, 97.9, 98.0, 99.0, 145.0, 146.0,
+                     147.0, 193.0, 193.9, 194.0})
+        for (double y : {50.0, 50.9, 51.0, 66.0, 81.0, 81.9, 82.0})
+            EXPECT_EQ(observed(QPointF(x, y)),
+                      expectedButton(static_cast<int>(x), static_cast<int>(y)))
+                << "at " << x << "," << y;
 }
 
 TEST_F(PanelTest, LoadStopsBeforeTheDialogOpens) {
     setState(true, 4);
     int playingWhenAsked = -1;
-    struct Probe final : rkv::SongDialogs {
-        rkv::Player* player = nullptr;
-        int* seen = nullptr;
-        bool chooseSongFile(QString&) override {
-            *seen = player->state.playing.load();
-            return false;
-        }
-        void showInvalidFile() override {}
-    } probe;
-    probe.player = player.get();
-    probe.seen = &playingWhenAsked;
-    rkv::PlayerWindow probing(*player, probe, QImage());
-    QTest::mouseClick(&probing, Qt::LeftButton, {}, QPoint(170, 66));
+    dialogs.onOpen = [&] { playingWhenAsked = player->state.playing.load(); };
+    QTest::mouseClick(window.get(), Qt::LeftButton, {}, QPoint(170, 66));
     EXPECT_EQ(playingWhenAsked, 0);
     EXPECT_EQ(player->state.position.load(), 4);
 }
 
 TEST_F(PanelTest, ModifiersDoNotMatterOtherButtonsAndKeysDoNothing) {
-    for (Qt::KeyboardModifiers m :
-         {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers(Qt::ControlModifier),
-          Qt::KeyboardModifiers(Qt::AltModifier), Qt::KeyboardModifiers(Qt::MetaModifier),
-          Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier)})
-        for (auto [x, button] : {std::pair{20, PanelButton::Rewind},
-                                 {70, PanelButton::Play},
-                                 {120, PanelButton::Stop},
-                                 {170, PanelButton::Load}})
-            EXPECT_EQ(observed(x, 66, m), button);
+    const Qt::KeyboardModifiers modifiers[] = {Qt::ShiftModifier, Qt::ControlModifier,
+                                               Qt::AltModifier, Qt::MetaModifier,
+                                               Qt::ShiftModifier | Qt::ControlModifier};
+    for (auto [x, button] : {std::pair{20, PanelButton::Rewind},
+                             {70, PanelButton::Play},
+                             {120, PanelButton::Stop},
+                             {170, PanelButton::Load}}) {
+        for (Qt::KeyboardModifiers m : modifiers)
+            EXPECT_EQ(observed(QPointF(x, 66), m), button) << x << " with " << m.toInt();
+        for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton})
+            EXPECT_EQ(observed(QPointF(x, 66), {}, b), PanelButton::None) << x << " with " << b;
+    }
+    // Keys act on nothing, whether playing or not.
     const int asked = dialogs.asked;
-    for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton}) {
-        for (int x : {20, 70, 120, 170}) {
-            setState(false, 5);
-            QTest::mouseClick(window.get(), b, {}, QPoint(x, 66));
-            setState(true, 5);
-            QTest::mouseClick(window.get(), b, {}, QPoint(x, 66));
-            EXPECT_EQ(player->state.playing.load(), 1);
-            EXPECT_EQ(player->state.position.load(), 5);
+    for (bool playing : {false, true}) {
+        setState(playing, 5);
+        for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_P,
+                            Qt::Key_S, Qt::Key_Left, Qt::Key_Home, Qt::Key_F4, Qt::Key_Delete}) {
+            QTest::keyClick(window.get(), key);
+            QTest::keyClick(window.get(), key, Qt::ControlModifier);
         }
+        EXPECT_EQ(player->state.playing.load(), playing ? 1 : 0);
+        EXPECT_EQ(player->state.position.load(), 5);
     }
-    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_P,
-                        Qt::Key_S, Qt::Key_Left, Qt::Key_Home, Qt::Key_F4, Qt::Key_Delete}) {
-        QTest::keyClick(window.get(), key);
-        QTest::keyClick(window.get(), key, Qt::ControlModifier);
-    }
-    EXPECT_EQ(player->state.playing.load(), 1);
-    EXPECT_EQ(player->state.position.load(), 5);
     EXPECT_EQ(dialogs.asked, asked);
     EXPECT_TRUE(window->isVisible());
 }
@@ -160,10 +137,10 @@ TEST_F(PanelTest, DoubleClickActsOnce) {
 }
 
 TEST_F(PanelTest, ClosingStopsTheClockAndSignals) {
-    ASSERT_TRUE(clockRunning());
+    ASSERT_EQ(runningClock(), 120u);
     QSignalSpy closed(window.get(), &rkv::PlayerWindow::closed);
     EXPECT_TRUE(window->close());
-    EXPECT_FALSE(clockRunning());
+    EXPECT_EQ(runningClock(), 0u);
     EXPECT_EQ(closed.count(), 1);
     EXPECT_FALSE(window->isVisible());
 }

@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 
 #include "app/player_window.hpp"
 #include "app_test_support.hpp"
@@ -39,11 +38,17 @@ template <class T> void whenModal(std::function<void(T*)> act) {
     timer->start(10);
 }
 
+QLineEdit* nameBox(QFileDialog* dialog) {
+    return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+QComboBox* filterBox(QFileDialog* dialog) {
+    return dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+}
+
 void typeIntoNameBox(QFileDialog* dialog, const QString& text) {
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
-    edit->setText(text);
-    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_NE(nameBox(dialog), nullptr);
+    nameBox(dialog)->setText(text);
+    QTest::keyClick(nameBox(dialog), Qt::Key_Return);
 }
 
 // Runs in a folder of its own, as the player runs in whatever folder it was started from.
@@ -55,43 +60,39 @@ class RealDialogs : public rkvtest::PlayerFixture {
         ASSERT_TRUE(QDir::setCurrent(folder.path()));
     }
     void TearDown() override { QDir::setCurrent(previous); }
+
+    // Runs the real dialog once: notes the title, folder, name box and filter it opened with,
+    // then plays the user's part with `act`.
+    bool choose(QString& path, const std::function<void(QFileDialog*)>& act) {
+        whenModal<QFileDialog>([this, act](QFileDialog* d) {
+            shown = QStringList{d->windowTitle(), d->directory().absolutePath(), nameBox(d)->text(),
+                                QString::number(filterBox(d)->currentIndex())};
+            act(d);
+        });
+        return real.chooseSongFile(path);
+    }
+    QStringList opened(const QString& dir) const {
+        return {QStringLiteral("ファイルの読み込み"), QDir(dir).absolutePath(),
+                QStringLiteral("*.rkv"), QStringLiteral("0")};
+    }
+
     QString previous;
+    rkv::QtSongDialogs real;
+    QStringList shown;
 };
 
-QStringList comboItems(QFileDialog& dialog) {
-    auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-    QStringList items;
-    if (!combo) return items;
-    for (int i = 0; i < combo->count(); ++i)
-        items << combo->itemText(i);
-    return items;
-}
-
+// Our own widget dialog everywhere, an open dialog (the rest of its settings show in what the
+// tests below see it do). The filters show their names alone; the hidden patterns still filter.
 TEST_F(RealDialogs, SongFileDialogSettings) {
     const auto dialog = rkv::makeSongFileDialog(nullptr);
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("ファイルの読み込み"));
-    EXPECT_EQ(dialog->nameFilters(), QStringList({QStringLiteral("VantleMusicData[*.rkv] (*.rkv)"),
-                                                  QStringLiteral("全ての形式 [*.*] (*)")}));
-    // With the details hidden Qt reports the filter by its shown name.
-    EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("VantleMusicData[*.rkv]"));
-    EXPECT_TRUE(dialog->testOption(QFileDialog::HideNameFilterDetails));
     EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
-    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("rkv"));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
-    EXPECT_EQ(dialog->directory().absolutePath(), QDir(folder.path()).absolutePath());
-
-    // What the user sees: the names alone, the first one chosen, the pattern in the name box.
     dialog->show();
-    EXPECT_EQ(comboItems(*dialog), QStringList({QStringLiteral("VantleMusicData[*.rkv]"),
-                                                QStringLiteral("全ての形式 [*.*]")}));
-    auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QComboBox* combo = filterBox(dialog.get());
     ASSERT_NE(combo, nullptr);
-    EXPECT_EQ(combo->currentIndex(), 0);
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(edit, nullptr);
-    EXPECT_EQ(edit->text(), QStringLiteral("*.rkv"));
-    // The hidden pattern still filters the listing.
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), QStringLiteral("VantleMusicData[*.rkv]"));
+    EXPECT_EQ(combo->itemText(1), QStringLiteral("全ての形式 [*.*]"));
     auto* model = dialog->findChild<QFileSystemModel*>();
     ASSERT_NE(model, nullptr);
     EXPECT_EQ(model->nameFilters(), QStringList(QStringLiteral("*.rkv")));
@@ -100,77 +101,38 @@ TEST_F(RealDialogs, SongFileDialogSettings) {
     dialog->hide();
 }
 
-TEST_F(RealDialogs, EveryDialogStartsAfreshInTheCurrentFolder) {
-    {
-        const auto first = rkv::makeSongFileDialog(nullptr);
-        first->show();
-        first->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("chosen.rkv");
-        first->selectNameFilter(rkv::ALL_FILES_FILTER);
-    }
-    ASSERT_TRUE(QDir().mkpath(folder.filePath("elsewhere")));
-    ASSERT_TRUE(QDir::setCurrent(folder.filePath("elsewhere")));
-    const auto second = rkv::makeSongFileDialog(nullptr);
-    second->show();
-    EXPECT_EQ(second->directory().absolutePath(),
-              QDir(folder.filePath("elsewhere")).absolutePath());
-    EXPECT_EQ(second->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-              QStringLiteral("*.rkv"));
-    EXPECT_EQ(second->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentIndex(), 0);
-}
-
-TEST_F(RealDialogs, TypedNameGetsTheDefaultSuffixAndCancelReturnsNothing) {
-    rkv::QtSongDialogs real;
-    QString seenTitle;
-    whenModal<QFileDialog>([&seenTitle](QFileDialog* d) {
-        seenTitle = d->windowTitle();
-        typeIntoNameBox(d, QStringLiteral("tune"));
-    });
+// Every dialog opens afresh in the current folder, which a chosen song moves to its own: "*.rkv"
+// in the name box and the first filter, whatever the last dialog was left with. A typed name of
+// a file that does not exist yet is returned, with the default suffix.
+TEST_F(RealDialogs, EachDialogStartsAfreshInTheFolderOfTheLastSong) {
+    const QString songs = folder.filePath("songs");
+    const QString elsewhere = folder.filePath("elsewhere");
+    ASSERT_TRUE(QDir().mkpath(songs) && QDir().mkpath(elsewhere));
     QString path;
-    ASSERT_TRUE(real.chooseSongFile(path));
-    EXPECT_EQ(seenTitle, rkv::DIALOG_TITLE);
+    ASSERT_TRUE(choose(path, [](QFileDialog* d) { typeIntoNameBox(d, QStringLiteral("tune")); }));
+    EXPECT_EQ(shown, opened(folder.path()));
     EXPECT_EQ(path, QDir(folder.path()).absoluteFilePath(QStringLiteral("tune.rkv")));
-    whenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-    EXPECT_FALSE(real.chooseSongFile(path));
-}
-
-TEST_F(RealDialogs, NextDialogOpensInTheFolderOfTheLastSong) {
-    ASSERT_TRUE(QDir(folder.path()).mkpath("songs"));
-    const QString songs = QDir(folder.path()).absoluteFilePath("songs");
-    rkv::QtSongDialogs real;
-    whenModal<QFileDialog>([&](QFileDialog* d) { typeIntoNameBox(d, songs + "/a.rkv"); });
-    QString path = rkv::INITIAL_FILE_NAME;
-    EXPECT_TRUE(real.chooseSongFile(path));
+    ASSERT_TRUE(choose(path, [&songs](QFileDialog* d) {
+        d->selectNameFilter(rkv::ALL_FILES_FILTER);
+        typeIntoNameBox(d, songs + "/a.rkv");
+    }));
     EXPECT_EQ(path, songs + "/a.rkv");
-    QString opened, name;
-    whenModal<QFileDialog>([&](QFileDialog* d) {
-        opened = d->directory().absolutePath();
-        name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
-        d->reject();
-    });
-    EXPECT_FALSE(real.chooseSongFile(path));
-    EXPECT_EQ(opened, songs);
-    EXPECT_EQ(name, rkv::INITIAL_FILE_NAME);
-}
-
-TEST_F(RealDialogs, MessageBoxSettings) {
-    QWidget owner;
-    const auto box = rkv::makeInvalidFileBox(&owner);
-    EXPECT_EQ(box->text(), QStringLiteral("これは有効なRKVファイルではありません"));
-    EXPECT_EQ(box->windowTitle(), QStringLiteral("File error!"));
-    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
-    EXPECT_EQ(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-    EXPECT_EQ(box->buttons().size(), 1);
-    EXPECT_EQ(box->parentWidget(), &owner);
+    // Cancel returns nothing.
+    EXPECT_FALSE(choose(path, [](QFileDialog* d) { d->reject(); }));
+    EXPECT_EQ(shown, opened(songs));
+    // The folder Qt itself remembers is not the one used.
+    ASSERT_TRUE(QDir::setCurrent(elsewhere));
+    EXPECT_FALSE(choose(path, [](QFileDialog* d) { d->reject(); }));
+    EXPECT_EQ(shown, opened(elsewhere));
 }
 
 // The whole load button with the real dialogs: a typed path is loaded; a bad magic shows the
-// modal box, owned by the window, and OK dismisses it.
+// message box, modal, owned by the window, and OK dismisses it.
 TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     const QString song = writeSong("typed.rkv", rkvtest::songBytes(rkvtest::busySong(240)));
     std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong(260));
     bytes[1] = 'X';
     const QString bad = writeSong("bad.rkv", bytes);
-    rkv::QtSongDialogs real;
     rkv::PlayerWindow window(*player, real, QImage());
     real.setOwner(&window);
     window.show();
@@ -184,22 +146,20 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     EXPECT_EQ(player->song.header.stepTime, 240u);
     EXPECT_EQ(player->state.position.load(), -1);
 
-    QWidget* boxOwner = nullptr;
-    QString caption, text;
-    bool modal = false;
+    QStringList box;
     whenModal<QFileDialog>([&bad](QFileDialog* d) { typeIntoNameBox(d, bad); });
-    whenModal<QMessageBox>([&](QMessageBox* box) {
-        boxOwner = box->parentWidget();
-        caption = box->windowTitle();
-        text = box->text();
-        modal = box->isModal();
-        box->button(QMessageBox::Ok)->click();
+    whenModal<QMessageBox>([&](QMessageBox* b) {
+        box = QStringList{b->windowTitle(), b->text()};
+        EXPECT_EQ(b->parentWidget(), &window);
+        EXPECT_TRUE(b->isModal());
+        EXPECT_EQ(b->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(b->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+        EXPECT_EQ(b->buttons().size(), 1);
+        b->button(QMessageBox::Ok)->click();
     });
     QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
-    EXPECT_EQ(caption, rkv::INVALID_FILE_CAPTION);
-    EXPECT_EQ(text, rkv::INVALID_FILE_TEXT);
-    EXPECT_TRUE(modal);
-    EXPECT_EQ(boxOwner, &window);
+    EXPECT_EQ(box, QStringList({QStringLiteral("File error!"),
+                                QStringLiteral("これは有効なRKVファイルではありません")}));
     EXPECT_EQ(player->song.header.stepTime, 240u) << "the loaded song stays";
 }
 
