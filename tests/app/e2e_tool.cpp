@@ -1,9 +1,7 @@
 // Helpers for the end-to-end scripts.
-//   rkv_e2e_tool song OUT.rkv [busy|nomagic|refused]   writes a test song
+//   rkv_e2e_tool song OUT.rkv [busy|nomagic]           writes a test song
 //   rkv_e2e_tool render SONG OUT.raw SECONDS           renders offline, 16-bit stereo raw
 //   rkv_e2e_tool compare CAPTURE.raw RENDER.raw FRAMES compares from the first sounding frame
-//   rkv_e2e_tool silent FILE.raw SECONDS               succeeds when the file's last SECONDS
-//                                                       (0: all of it) are silent
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -43,8 +41,6 @@ int writeSong(const std::string& out, const std::string& kind) {
     std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong());
     if (kind == "nomagic") {
         bytes[0] = 'r'; // everything else is a good song
-    } else if (kind == "refused") {
-        rkvtest::putU32(bytes, 20, 0); // no steps: the loader refuses it
     } else if (kind != "busy") {
         std::fprintf(stderr, "unknown song kind %s\n", kind.c_str());
         return 2;
@@ -108,19 +104,6 @@ int compare(const char* capturePath, const char* renderPath, std::size_t frames)
     return 0;
 }
 
-int silentTail(const char* path, double seconds) {
-    const std::vector<std::int16_t> s = readRaw(path);
-    const std::size_t wanted = 2 * static_cast<std::size_t>(seconds * rkv::SAMPLE_RATE);
-    const std::size_t tail = seconds > 0 ? std::min(s.size(), wanted) : s.size();
-    for (std::size_t i = s.size() - tail; i < s.size(); ++i)
-        if (s[i] != 0) {
-            std::printf("FAIL: sound at frame %zu of %zu\n", i / 2, s.size() / 2);
-            return 1;
-        }
-    std::printf("OK: last %zu frames silent\n", tail / 2);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -130,7 +113,6 @@ int main(int argc, char** argv) {
     if (command == "render" && argc == 5) return render(argv[2], argv[3], std::atof(argv[4]));
     if (command == "compare" && argc == 5)
         return compare(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
-    if (command == "silent" && argc == 4) return silentTail(argv[2], std::atof(argv[3]));
-    std::fprintf(stderr, "usage: %s song|render|compare|silent ...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s song|render|compare ...\n", argv[0]);
     return 2;
 }

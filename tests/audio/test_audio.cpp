@@ -172,19 +172,6 @@ TEST_F(AudioTest, DiskDriverCapturesExactlyTheMixedStream) {
     EXPECT_GE(voice.ticks, 50); // 3 s at one tick per 50 ms
 }
 
-TEST_F(AudioTest, SdlStopsTwiceAndStartsAgain) {
-    useDiskDriver();
-    rkv::VoiceBank bank;
-    rkv::SdlOutput sdl;
-    for (int round = 0; round < 3; ++round) {
-        const std::uint64_t before = framesMixed(bank);
-        ASSERT_TRUE(sdl.start(bank)) << sdl.error();
-        ASSERT_TRUE(waitFor([&] { return framesMixed(bank) >= before + 4096; }));
-        sdl.stop();
-        sdl.stop();
-    }
-}
-
 // A driver that does not exist, and ALSA on a machine without a sound card: no voices can be
 // created, and the paced output (the player's fallback) keeps the clock ticking all the same.
 TEST(NoDevice, NoVoicesButThePacedOutputKeepsTheClockGoing) {
@@ -245,8 +232,9 @@ TEST(PacedSilentOutput, MixesInRealTimeUntilStopped) {
 }
 
 // Loads, plays, stops and rewinds on this thread while SDL's own thread mixes and ticks (the
-// engine's concurrency test does the same with a plain mixing thread). The ThreadSanitizer build
-// runs the tests named "Concurrency".
+// engine's concurrency test does the same with a plain mixing thread); then the device is
+// stopped twice and started again, twice. The ThreadSanitizer build runs the tests named
+// "Concurrency".
 using AudioConcurrency = AudioTest;
 TEST_F(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
     const std::string songs[] = {tempFile("a.rkv"), tempFile("b.rkv")};
@@ -274,6 +262,13 @@ TEST_F(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
     const std::int32_t position = player->state.position.load();
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(player->state.position.load(), position);
+    for (int round = 0; round < 2; ++round) {
+        sdl.stop();
+        sdl.stop();
+        const std::uint64_t before = framesMixed(player->bank);
+        ASSERT_TRUE(sdl.start(player->bank)) << sdl.error();
+        ASSERT_TRUE(waitFor([&] { return framesMixed(player->bank) >= before + 4096; }));
+    }
     sdl.stop();
 }
 

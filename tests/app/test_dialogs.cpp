@@ -1,19 +1,138 @@
-// The real open-song dialog and message box: their settings, and the flow with the user's part
-// played by timers while the dialogs run modally.
+// The load button's dialogs. The flow through dialogs the test answers: cancel, a file that
+// cannot be opened, a bad magic, a file the loader refuses, and good files. Then the real
+// open-song dialog and message box, with the user's part played by timers while they run
+// modally, and their Japanese texts drawn as glyphs.
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QTest>
 #include <QTimer>
+#include <optional>
+#include <sys/stat.h>
 
 #include "app/player_window.hpp"
 #include "app_test_support.hpp"
 
 namespace {
+
+class DialogFlow : public rkvtest::PlayerFixture {
+  protected:
+    void SetUp() override {
+        PlayerFixture::SetUp();
+        rkvtest::SongSpec old = rkvtest::busySong(100);
+        old.stepCount = 12;
+        oldSong = writeSong("old.rkv", rkvtest::songBytes(old));
+        loadDirectly(oldSong);
+        // Playing, somewhere in the song, when the user presses load.
+        player->state.playing.store(1);
+        player->state.position.store(6);
+    }
+
+    // What the load button does after its stop: the stop first, then the flow.
+    int pressLoad() {
+        rkv::transportCommand(*player, rkv::TRANSPORT_STOP);
+        return rkv::loadSongInteractive(*player, dialogs, nullptr);
+    }
+
+    void expectOldSongKept() {
+        EXPECT_TRUE(player->song.loaded);
+        EXPECT_EQ(player->song.header.stepTime, 100u);
+        EXPECT_EQ(player->song.header.stepCount, 12);
+        EXPECT_EQ(player->state.playing.load(), 0);
+        EXPECT_EQ(player->state.position.load(), 6); // stop does not move the position
+        EXPECT_EQ(runningClock(), 100u);
+    }
+
+    QString oldSong;
+};
+
+// Cancel, a file that cannot be opened, a bad magic, and a file the loader refuses (three bytes
+// of magic and nothing else) keep the old song, stopped; the last two say so.
+TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
+    std::vector<std::uint8_t> lower = rkvtest::songBytes(rkvtest::busySong(200));
+    lower[0] = 'r';
+    // Nor can anything but a regular file be opened: a FIFO would block the window.
+    const QString fifo = folder.filePath("song.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    struct Case {
+        std::optional<QString> answer;
+        int result, warned;
+    };
+    for (const Case& c :
+         {Case{std::nullopt, 0, 0}, Case{folder.filePath("missing.rkv"), 1, 0}, Case{fifo, 1, 0},
+          Case{QString("/dev/zero"), 1, 0}, Case{writeSong("lower.rkv", lower), 0, 1},
+          Case{writeSong("bare.rkv", {'R', 'K', 'V'}), 0, 1}}) {
+        dialogs.answer = c.answer;
+        dialogs.warned = 0;
+        SCOPED_TRACE(c.answer.value_or("cancel").toStdString());
+        EXPECT_EQ(pressLoad(), c.result);
+        EXPECT_EQ(dialogs.warned, c.warned);
+        EXPECT_EQ(dialogs.offered, QStringLiteral("*.rkv")); // the name box starts afresh
+        expectOldSongKept();
+    }
+    // Play afterwards goes on with the old song.
+    rkv::transportCommand(*player, rkv::TRANSPORT_PLAY);
+    EXPECT_EQ(player->state.playing.load(), 1);
+}
+
+// The magic is the first three bytes only; short files fail it, with the message, and a file
+// that cannot be opened fails quietly.
+TEST_F(DialogFlow, MagicTest) {
+    const std::pair<std::string, int> files[] = {
+        {"", 0},           {"R", 0},   {"RK", 0},           {"RKv", 0},
+        {"XRKV", 0},       {"RKV", 1}, {{"RKV\0\1", 5}, 1}, {"RKVX", 1},
+        {"RKV\xFF\x02", 1}};
+    for (const auto& [bytes, result] : files) {
+        const int warned = dialogs.warned;
+        const QString path = writeSong("magic", {bytes.begin(), bytes.end()});
+        EXPECT_EQ(rkv::checkSongMagic(dialogs, path), result) << bytes;
+        EXPECT_EQ(dialogs.warned, warned + 1 - result) << bytes;
+    }
+    const int warned = dialogs.warned;
+    EXPECT_EQ(rkv::checkSongMagic(dialogs, folder.filePath("nowhere.rkv")), 0);
+    EXPECT_EQ(dialogs.warned, warned);
+}
+
+// Any name that begins with the magic loads, also past 260 bytes and with any characters the
+// file system takes; the song is loaded stopped and rewound, its instruments rendered.
+TEST_F(DialogFlow, GoodFilesAreLoadedStoppedAndRewound) {
+    QString dir = folder.path();
+    for (int i = 0; i < 6; ++i) {
+        dir += QStringLiteral("/フォルダ名がとても長い曲の置き場所%1").arg(i);
+        ASSERT_TRUE(QDir().mkpath(dir));
+    }
+    const QString longPath = dir + QStringLiteral("/曲 (テスト).rkv");
+    ASSERT_GT(QFile::encodeName(longPath).size(), 260);
+    std::uint32_t stepTime = 140;
+    for (const QString& path :
+         {folder.filePath("next.rkv"), folder.filePath("song.dat"), longPath}) {
+        SCOPED_TRACE(path.toStdString());
+        rkvtest::SongSpec next = rkvtest::busySong(++stepTime);
+        next.stepCount = 9;
+        ASSERT_TRUE(
+            rkvtest::writeFile(QFile::encodeName(path).toStdString(), rkvtest::songBytes(next)));
+        player->state.playing.store(1);
+        dialogs.answer = path;
+        EXPECT_EQ(pressLoad(), 1);
+        EXPECT_EQ(dialogs.warned, 0);
+        EXPECT_TRUE(player->song.loaded);
+        EXPECT_EQ(player->song.header.stepTime, stepTime);
+        EXPECT_EQ(player->song.header.stepCount, 9);
+        EXPECT_EQ(player->state.playing.load(), 0);
+        EXPECT_EQ(player->state.position.load(), -1);
+        EXPECT_EQ(runningClock(), stepTime);
+        EXPECT_TRUE(player->bank.voices[400].exists);
+        EXPECT_TRUE(player->bank.voices[471].exists);
+    }
+}
 
 // Calls `act` on the first modal widget of type T, from inside that widget's exec(). If none
 // shows up within a few seconds every open dialog is rejected, so a failing test ends instead of
@@ -161,6 +280,37 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     EXPECT_EQ(box, QStringList({QStringLiteral("File error!"),
                                 QStringLiteral("これは有効なRKVファイルではありません")}));
     EXPECT_EQ(player->song.header.stepTime, 240u) << "the loaded song stays";
+}
+
+QImage drawn(const QFont& font, const QString& text) {
+    QImage image(64, 64, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(0, 0, 64, 64), Qt::AlignCenter, text);
+    return image;
+}
+
+// Every character of the dialog title and of the message is in the font Qt picks for Japanese
+// text in the widget's font, and each draws as itself, not as the box of a missing glyph.
+TEST(DialogTexts, JapaneseTextsHaveGlyphs) {
+    const auto dialog = rkv::makeSongFileDialog(nullptr);
+    const auto box = rkv::makeInvalidFileBox(nullptr);
+    const std::pair<QFont, QString> texts[] = {{dialog->font(), dialog->windowTitle()},
+                                               {box->font(), box->text()}};
+    for (const auto& [font, text] : texts) {
+        const QRawFont raw = QRawFont::fromFont(font, QFontDatabase::Japanese);
+        ASSERT_TRUE(raw.isValid()) << "no font for Japanese text: install fonts-vlgothic";
+        // A private-use character no font draws: Qt shows its missing-glyph box.
+        const QImage missing = drawn(font, QString(QChar(0xE83A)));
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80) continue;
+            EXPECT_TRUE(raw.supportsCharacter(c))
+                << raw.familyName().toStdString() << " lacks U+" << std::hex << int(c.unicode());
+            EXPECT_NE(drawn(font, QString(c)), missing) << "U+" << std::hex << int(c.unicode());
+        }
+    }
 }
 
 } // namespace
