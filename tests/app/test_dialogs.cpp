@@ -206,6 +206,8 @@ TEST_F(RealDialogs, SongFileDialogSettings) {
     const auto dialog = rkv::makeSongFileDialog(nullptr);
     EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
+    // A typed name of a missing file is returned (or the dialog below would not close).
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
     dialog->show();
     QComboBox* combo = filterBox(dialog.get());
     ASSERT_NE(combo, nullptr);

@@ -4,14 +4,13 @@
 // thread mixes flat out (meant for ThreadSanitizer as much as for its checks).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -96,15 +95,6 @@ std::vector<std::int16_t> referenceStream(std::size_t frames) {
     return pcm;
 }
 
-std::vector<std::int16_t> readPcm(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> raw((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-    std::vector<std::int16_t> pcm(raw.size() / 2);
-    std::memcpy(pcm.data(), raw.data(), 2 * pcm.size()); // little-endian, as SDL wrote it
-    return pcm;
-}
-
 class AudioTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -149,8 +139,10 @@ TEST_F(AudioTest, DiskDriverCapturesExactlyTheMixedStream) {
     std::this_thread::sleep_for(50ms); // nor a stopped one
     EXPECT_EQ(framesMixed(bank), mixed);
 
-    const std::vector<std::int16_t> captured = readPcm(capture);
-    ASSERT_EQ(captured.size() % 2, 0u);
+    const std::vector<std::uint8_t> bytes = rkv::test::readFile(capture);
+    ASSERT_EQ(bytes.size() % 4, 0u);
+    std::vector<std::int16_t> captured(bytes.size() / 2);
+    std::memcpy(captured.data(), bytes.data(), bytes.size()); // little-endian, as SDL wrote it
     // The driver writes silence while paused; the stream proper begins with a sounding frame.
     std::size_t lead = 0;
     while (lead < captured.size() && captured[lead] == 0 && captured[lead + 1] == 0)
@@ -162,13 +154,10 @@ TEST_F(AudioTest, DiskDriverCapturesExactlyTheMixedStream) {
     EXPECT_GE(frames + 4 * rkv::SdlOutput::BUFFER_FRAMES, mixed);
 
     const std::vector<std::int16_t> expected = referenceStream(frames);
-    std::size_t firstDifference = frames;
-    for (std::size_t i = 0; i < 2 * frames; ++i)
-        if (captured[lead + i] != expected[i]) {
-            firstDifference = i / 2;
-            break;
-        }
-    EXPECT_EQ(firstDifference, frames) << "of " << frames << " frames";
+    const auto difference =
+        std::mismatch(expected.begin(), expected.end(), captured.begin() + lead);
+    EXPECT_EQ(static_cast<std::size_t>(difference.first - expected.begin()) / 2, frames)
+        << "of " << frames << " frames";
     EXPECT_GE(voice.ticks, 50); // 3 s at one tick per 50 ms
 }
 
