@@ -1,7 +1,7 @@
 // The load button's dialogs. The flow through dialogs the test answers: cancel, a file that
-// cannot be opened, a bad magic, a file the loader refuses, and good files. Then the real
-// open-song dialog and message box, with the user's part played by timers while they run
-// modally, and their Japanese texts drawn as glyphs.
+// cannot be opened, a bad magic, a file the loader refuses. Then the real open-song dialog and
+// message box, with the user's part played by timers while they run modally (a good file and a
+// bad one), and their Japanese texts drawn as glyphs.
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -29,8 +29,7 @@ class DialogFlow : public rkvtest::PlayerFixture {
         PlayerFixture::SetUp();
         rkvtest::SongSpec old = rkvtest::busySong(100);
         old.stepCount = 12;
-        oldSong = writeSong("old.rkv", rkvtest::songBytes(old));
-        loadDirectly(oldSong);
+        loadDirectly(writeSong("old.rkv", rkvtest::songBytes(old)));
         // Playing, somewhere in the song, when the user presses load.
         player->state.playing.store(1);
         player->state.position.store(6);
@@ -50,8 +49,6 @@ class DialogFlow : public rkvtest::PlayerFixture {
         EXPECT_EQ(player->state.position.load(), 6); // stop does not move the position
         EXPECT_EQ(runningClock(), 100u);
     }
-
-    QString oldSong;
 };
 
 // Cancel, a file that cannot be opened, a bad magic, and a file the loader refuses (three bytes
