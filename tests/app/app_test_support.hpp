@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -24,10 +26,11 @@
 inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
 }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    PrintTo(list.join(QStringLiteral("\", \"")), os);
+}
 
 namespace rkvtest {
-
-using rkv::test::OfflineDevice;
 
 // Answers the song dialog with a fixed path (or cancels) and counts the messages shown.
 class FakeDialogs final : public rkv::SongDialogs {
@@ -35,11 +38,13 @@ class FakeDialogs final : public rkv::SongDialogs {
     std::optional<QString> answer; // empty: the user cancels
     int asked = 0;
     int warned = 0;
-    QString offered; // what the name box held when the dialog opened
+    QString offered;              // what the name box held when the dialog opened
+    std::function<void()> onOpen; // runs while the dialog is "open"
 
     bool chooseSongFile(QString& path) override {
         ++asked;
         offered = path;
+        if (onOpen) onOpen();
         if (!answer) return false;
         path = *answer;
         return true;
@@ -71,17 +76,14 @@ class PlayerFixture : public ::testing::Test {
         ASSERT_EQ(outcome.status, rkv::LoadStatus::Loaded) << outcome.reason;
     }
 
-    bool clockRunning() const {
+    // The clock's period in ms while it runs, 0 when it is stopped.
+    std::uint32_t runningClock() const {
         const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
-        return player->bank.timer.running;
-    }
-    std::uint32_t clockPeriod() const {
-        const std::lock_guard<std::recursive_mutex> guard(player->bank.lock);
-        return player->bank.timer.periodMs;
+        return player->bank.timer.running ? player->bank.timer.periodMs : 0;
     }
 
     QTemporaryDir folder;
-    OfflineDevice device;
+    rkv::test::OfflineDevice device;
     std::unique_ptr<rkv::Player> player;
     FakeDialogs dialogs;
 };

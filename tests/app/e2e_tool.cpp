@@ -1,15 +1,9 @@
 // Helpers for the end-to-end scripts.
-//   rkv_e2e_tool song OUT.rkv [busy|nomagic|refused]   writes a test song
+//   rkv_e2e_tool song OUT.rkv [busy|nomagic]           writes a test song
 //   rkv_e2e_tool render SONG OUT.raw SECONDS           renders offline, 16-bit stereo raw
-//   rkv_e2e_tool compare CAPTURE.raw RENDER.raw FRAMES compares from the first sounding frame
-//   rkv_e2e_tool silent FILE.raw SECONDS               succeeds when the file's last SECONDS
-//                                                       (0: all of it) are silent
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,36 +14,14 @@
 #include "sequencer/transport.hpp"
 #include "sound/drum_kit.hpp"
 #include "sound/voice_bank.hpp"
+#include "tests/common/offline_device.hpp"
 
 namespace {
-
-class OfflineDevice final : public rkv::SoundDevice {
-  public:
-    bool start(rkv::VoiceBank&) override { return true; }
-    void stop() override {}
-};
-
-std::vector<std::int16_t> readRaw(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
-std::size_t firstSoundingFrame(const std::vector<std::int16_t>& s) {
-    std::size_t frame = 0;
-    while (2 * frame + 1 < s.size() && s[2 * frame] == 0 && s[2 * frame + 1] == 0)
-        ++frame;
-    return frame;
-}
 
 int writeSong(const std::string& out, const std::string& kind) {
     std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong());
     if (kind == "nomagic") {
         bytes[0] = 'r'; // everything else is a good song
-    } else if (kind == "refused") {
-        rkvtest::putU32(bytes, 20, 0); // no steps: the loader refuses it
     } else if (kind != "busy") {
         std::fprintf(stderr, "unknown song kind %s\n", kind.c_str());
         return 2;
@@ -61,7 +33,7 @@ int writeSong(const std::string& out, const std::string& kind) {
 int render(const char* song, const char* out, double seconds) {
     auto player = std::make_unique<rkv::Player>();
     player->resources = rkv::builtinResources();
-    OfflineDevice device;
+    rkv::test::OfflineDevice device;
     rkv::initSoundDevice(player->bank, &device);
     rkv::loadDrumKit(player->bank, player->state, player->resources);
     rkv::LoadOutcome outcome;
@@ -82,50 +54,6 @@ int render(const char* song, const char* out, double seconds) {
     return file ? 0 : 1;
 }
 
-int compare(const char* capturePath, const char* renderPath, std::size_t frames) {
-    const std::vector<std::int16_t> capture = readRaw(capturePath);
-    const std::vector<std::int16_t> reference = readRaw(renderPath);
-    const std::size_t c0 = firstSoundingFrame(capture);
-    const std::size_t r0 = firstSoundingFrame(reference);
-    std::printf("capture: %zu frames, sound from frame %zu; render: %zu frames, sound from %zu\n",
-                capture.size() / 2, c0, reference.size() / 2, r0);
-    if (capture.size() / 2 < c0 + frames || reference.size() / 2 < r0 + frames) {
-        std::printf("FAIL: fewer than %zu sounding frames to compare\n", frames);
-        return 1;
-    }
-    std::size_t differing = 0;
-    std::size_t first = 0;
-    int largest = 0;
-    for (std::size_t i = 0; i < 2 * frames; ++i) {
-        const int d = std::abs(capture[2 * c0 + i] - reference[2 * r0 + i]);
-        if (d == 0) continue;
-        if (differing++ == 0) first = i;
-        largest = std::max(largest, d);
-    }
-    if (differing > 0) {
-        std::printf("FAIL: %zu of %zu samples differ, by up to %d; the first at frame %zu "
-                    "(%d vs %d)\n",
-                    differing, 2 * frames, largest, first / 2, capture[2 * c0 + first],
-                    reference[2 * r0 + first]);
-        return 1;
-    }
-    std::printf("OK: %zu frames equal sample for sample\n", frames);
-    return 0;
-}
-
-int silentTail(const char* path, double seconds) {
-    const std::vector<std::int16_t> s = readRaw(path);
-    const std::size_t wanted = 2 * static_cast<std::size_t>(seconds * rkv::SAMPLE_RATE);
-    const std::size_t tail = seconds > 0 ? std::min(s.size(), wanted) : s.size();
-    for (std::size_t i = s.size() - tail; i < s.size(); ++i)
-        if (s[i] != 0) {
-            std::printf("FAIL: sound at frame %zu of %zu\n", i / 2, s.size() / 2);
-            return 1;
-        }
-    std::printf("OK: last %zu frames silent\n", tail / 2);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -133,9 +61,6 @@ int main(int argc, char** argv) {
     if (command == "song" && (argc == 3 || argc == 4))
         return writeSong(argv[2], argc == 4 ? argv[3] : "busy");
     if (command == "render" && argc == 5) return render(argv[2], argv[3], std::atof(argv[4]));
-    if (command == "compare" && argc == 5)
-        return compare(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
-    if (command == "silent" && argc == 4) return silentTail(argv[2], std::atof(argv[3]));
-    std::fprintf(stderr, "usage: %s song|render|compare|silent ...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s song|render ...\n", argv[0]);
     return 2;
 }

@@ -43,10 +43,8 @@ measure() {
 }
 
 for driver in no-such-driver disk; do
-    case $driver in
-    disk) what="SDL disk driver" ;;
-    *) what="no sound device" ;;
-    esac
+    what="no sound device"
+    [ "$driver" = disk ] && what="SDL disk driver"
     start_player "$SONGS" SDL_AUDIODRIVER=$driver SDL_DISKAUDIOFILE="$WORK/capture.raw"
     sleep 1 # start-up settles
     measure "$what, no song"

@@ -11,11 +11,12 @@
 
 namespace {
 
-// Runs playerctl on our player while the event loop keeps answering the bus; its output, trimmed.
-QString playerctl(const QStringList& args) {
+// Runs `playerctl COMMAND` on our player while the event loop keeps answering the bus; its
+// output, trimmed.
+QString playerctl(const char* command) {
     QProcess process;
     process.start(QStringLiteral("playerctl"),
-                  QStringList{QStringLiteral("--player=tuvimoplayer2")} + args);
+                  {QStringLiteral("--player=tuvimoplayer2"), QString::fromLatin1(command)});
     const QDeadlineTimer deadline(10000);
     while (!process.waitForFinished(5) && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -29,33 +30,32 @@ class MediaControlsTest : public rkvtest::PlayerFixture {};
 TEST_F(MediaControlsTest, PlayStopAndPreviousDriveTheTransport) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     loadDirectly(writeSong("song.rkv", rkvtest::songBytes(rkvtest::busySong(120))));
-    rkvtest::FakeDialogs dialogs;
     rkv::PlayerWindow window(*player, dialogs, QImage());
     rkv::MediaControls controls(*player, &window);
     ASSERT_TRUE(controls.attach());
 
-    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
-    playerctl({QStringLiteral("play")});
+    EXPECT_EQ(playerctl("status"), QStringLiteral("Stopped"));
+    playerctl("play");
     EXPECT_EQ(player->state.playing.load(), 1);
-    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+    EXPECT_EQ(playerctl("status"), QStringLiteral("Playing"));
 
     player->state.position.store(7);
-    playerctl({QStringLiteral("previous")});
+    playerctl("previous");
     EXPECT_EQ(player->state.position.load(), -1);
     EXPECT_EQ(player->state.playing.load(), 1) << "rewind leaves playing alone";
 
-    playerctl({QStringLiteral("stop")});
+    playerctl("stop");
     EXPECT_EQ(player->state.playing.load(), 0);
-    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+    EXPECT_EQ(playerctl("status"), QStringLiteral("Stopped"));
 
-    playerctl({QStringLiteral("play-pause")});
+    playerctl("play-pause");
     EXPECT_EQ(player->state.playing.load(), 1);
-    playerctl({QStringLiteral("pause")});
+    playerctl("pause");
     EXPECT_EQ(player->state.playing.load(), 0);
 
     // The state follows the window's buttons too.
     window.press(rkv::PanelButton::Play);
-    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+    EXPECT_EQ(playerctl("status"), QStringLiteral("Playing"));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// Song files for the player's tests, written byte by byte in the file layout.
+// The song the player's tests and the end-to-end scripts play, written byte by byte in the file
+// layout.
 #pragma once
 
 #include <cstdint>
@@ -9,24 +10,13 @@ namespace rkvtest {
 
 using rkv::test::putU32;
 using rkv::test::songBytes;
+using rkv::test::SongSpec;
 using rkv::test::writeFile;
-
-// The player's tests start from a 16-step song whose notes are long enough to hear.
-struct SongPlan : rkv::test::SongSpec {
-    SongPlan() {
-        stepTime = 120;
-        stepCount = 16;
-        for (auto& in : instruments) {
-            in.octave = 1;
-            in.noteLength = 4000;
-        }
-    }
-};
 
 // A short loop on all four tracks with pan changes, loud from its first frame: the first step
 // starts a square wave at full envelope, so the first sounding frame marks step 0.
-inline SongPlan busySong(std::uint32_t stepTime = 120) {
-    SongPlan s;
+inline SongSpec busySong(std::uint32_t stepTime = 120) {
+    SongSpec s;
     s.stepTime = stepTime;
     s.stepCount = 16;
     s.loopStart = 4;

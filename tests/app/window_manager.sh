@@ -15,11 +15,8 @@ start_x
 openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
 WM_PID=$!
 trap 'kill $WM_PID 2>/dev/null; cleanup' EXIT
-for i in $(seq 200); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_until 10 wm_running || fail "openbox did not start"
 
 SONGS="$WORK/songs"
 mkdir -p "$SONGS"
@@ -27,11 +24,9 @@ mkdir -p "$SONGS"
 start_player "$SONGS" SDL_AUDIODRIVER=dummy
 
 # The window manager lists what it offers once it manages the window.
-for i in $(seq 200); do
-    actions=$(xprop -id "$WID" _NET_WM_ALLOWED_ACTIONS 2>/dev/null)
-    echo "$actions" | grep -q _NET_WM_ACTION_CLOSE && break
-    sleep 0.05
-done
+managed() { xprop -id "$WID" _NET_WM_ALLOWED_ACTIONS 2>/dev/null | grep -q _NET_WM_ACTION_CLOSE; }
+wait_until 10 managed
+actions=$(xprop -id "$WID" _NET_WM_ALLOWED_ACTIONS 2>/dev/null)
 echo "$actions" | grep -q _NET_WM_ACTION_CLOSE || fail "openbox never managed the window: $actions"
 echo "$actions" | grep -q MAXIMIZE && fail "the window can be maximised: $actions"
 echo "$actions" | grep -q _NET_WM_ACTION_MINIMIZE || fail "the window cannot be minimised"

@@ -39,46 +39,36 @@ fail() {
     exit 1
 }
 
+# Runs the command (the words after $1) until it succeeds, for at most $1 seconds.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+not() { ! "$@"; }
+
 # A private X server on a display number it picks itself (-displayfd), so parallel runs never
 # collide. -noreset: without it a connection now and then fails while the server resets.
 start_x() {
     Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$WORK/display" \
         >"$WORK/xvfb.log" 2>&1 &
     XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -s "$WORK/display" ] && break
-        sleep 0.05
-    done
-    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+    wait_until 5 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
     export DISPLAY=":$(head -1 "$WORK/display")"
-    for i in $(seq 100); do
-        xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    fail "cannot reach X display $DISPLAY"
+    wait_until 5 xdotool getdisplaygeometry >/dev/null 2>&1 ||
+        fail "cannot reach X display $DISPLAY"
 }
 
-# Waits for a visible window whose name matches the regular expression; prints the last match.
-wait_window() {
-    local name=$1 seconds=${2:-15} id i
-    for i in $(seq $((seconds * 20))); do
-        id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | tail -1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.05
-    done
-    return 1
-}
-
+# Prints the last visible window whose name matches the regular expression $1; fails if none.
+find_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1 | grep .; }
+# Waits up to $2 (15) seconds for such a window and prints it.
+wait_window() { wait_until "${2:-15}" find_window "$1"; }
 # Waits until window $2 (named like $1) is no longer visible.
-wait_window_gone() {
-    local name=$1 id=$2 i
-    for i in $(seq 200); do
-        xdotool search --onlyvisible --name "$name" 2>/dev/null | grep -qx "$id" || return 0
-        sleep 0.05
-    done
-    return 1
-}
+window_shown() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -qx "$2"; }
+wait_window_gone() { wait_until 10 not window_shown "$1" "$2"; }
 
 # Starts the player in folder $1 with the rest as environment settings, and the words of
 # PLAYER_ARGS (if set) as its command line; sets APP_PID and WID.
@@ -94,21 +84,14 @@ start_player() {
 
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 
-# Lines of the player's log that say which file the dialog returned.
-chosen_count() { grep -c '^rkv.player: load: chose ' "$WORK/player.log" 2>/dev/null || true; }
+# Lines of the player's log that say which file the dialog returned: more than $1.
+chosen_more_than() { [ "$(grep -c '^rkv.player: load: chose ' "$WORK/player.log")" -gt "$1" ]; }
 
-# Waits until the load of $1 has ended: a click sent earlier could still reach the window while
-# the dialog's own event loop runs, before the song is loaded. A refused file ends with its
-# message box up.
-wait_load_outcome() {
-    local i
-    for i in $(seq 600); do
-        grep -qxF -e "rkv.player: load: loaded $1" -e "rkv.player: load: cannot open $1" \
-            -e "rkv.player: load: refused $1" "$WORK/player.log" && return 0
-        xdotool search --onlyvisible --name '^File error!$' >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    fail "the player never finished loading '$1'"
+# The load of $1 has ended. A refused file ends with its message box up.
+load_ended() {
+    grep -qxF -e "rkv.player: load: loaded $1" -e "rkv.player: load: cannot open $1" \
+        -e "rkv.player: load: refused $1" "$WORK/player.log" ||
+        find_window '^File error!$' >/dev/null
 }
 
 # The load button, then the path typed into the dialog's name box, then Return. Waits until the
@@ -116,9 +99,9 @@ wait_load_outcome() {
 # its name box has the focus, and the player is then handed a garbled name: that is our typing,
 # not the player, so the dialog is opened and the path typed again (at most three times).
 load_through_dialog() {
-    local path=$1 dialog attempt before i got box
+    local path=$1 dialog attempt before got box
     for attempt in 1 2 3; do
-        before=$(chosen_count)
+        before=$(grep -c '^rkv.player: load: chose ' "$WORK/player.log")
         click 170 66
         dialog=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
         # Mapped is not yet ready for keys: give the dialog a moment to take the focus itself.
@@ -130,21 +113,21 @@ load_through_dialog() {
         sleep 0.3
         xdotool key Return
         DIALOG=$dialog
-        for i in $(seq 300); do
-            [ "$(chosen_count)" -gt "$before" ] && break
-            sleep 0.05
-        done
+        wait_until 15 chosen_more_than "$before"
         got=$(grep '^rkv.player: load: chose ' "$WORK/player.log" | tail -1)
         got=${got#rkv.player: load: chose }
-        [ "$got" = "$path" ] && { wait_load_outcome "$path"; return; }
+        # A click sent earlier could still reach the window while the dialog's own event loop
+        # runs, before the song is loaded: wait until the load has ended.
+        if [ "$got" = "$path" ]; then
+            wait_until 30 load_ended "$path" || fail "the player never finished loading '$path'"
+            return
+        fi
         echo "note: the dialog returned '$got' for the typed '$path'; typing again"
         # A dialog still open (keys lost entirely) is closed before the next try.
-        xdotool search --onlyvisible --name '^ファイルの読み込み$' >/dev/null 2>&1 &&
-            xdotool windowfocus --sync "$dialog" key Escape
+        find_window '^ファイルの読み込み$' >/dev/null && xdotool windowfocus --sync "$dialog" key Escape
         wait_window_gone '^ファイルの読み込み$' "$dialog" || fail "the open dialog did not close"
         # A garbled name may still name the other song, whose message box then waits for us.
-        box=$(xdotool search --onlyvisible --name '^File error!$' 2>/dev/null | tail -1)
-        if [ -n "$box" ]; then
+        if box=$(find_window '^File error!$'); then
             xdotool windowfocus --sync "$box" key Return
             wait_window_gone '^File error!$' "$box" || fail "the message box stayed open"
         fi
@@ -155,12 +138,8 @@ load_through_dialog() {
 # Closes the window the way a window manager's close button does and waits for the exit code.
 close_player() {
     "$X11_CLOSE" "$WID" || fail "could not send the close request"
-    local i
-    for i in $(seq 200); do
-        kill -0 "$APP_PID" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$APP_PID" 2>/dev/null && fail "the player did not exit after its window was closed"
+    wait_until 10 not kill -0 "$APP_PID" 2>/dev/null ||
+        fail "the player did not exit after its window was closed"
     local code=0
     wait "$APP_PID" || code=$?
     APP_PID=
