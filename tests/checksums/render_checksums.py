@@ -56,12 +56,11 @@ def main():
         manifest = json.load(f)
     jobs = [(os.path.join(a.demo, n), None) for n in sorted(os.listdir(a.demo)) if n.endswith(".rkv")]
     jobs += [(os.path.join(a.corpus, n), manifest[n].get("seconds", 2.0)) for n in sorted(manifest)]
+    runs = [(song, seconds, kind) for song, seconds in jobs for kind in ("s16", "f32")]
     with tempfile.TemporaryDirectory() as work, concurrent.futures.ThreadPoolExecutor(2) as pool:
-        keys = [(os.path.basename(s), kind) for s, _ in jobs for kind in ("s16", "f32")]
-        got = dict(zip(keys, pool.map(lambda job: render(a.rkv, job[0][0], job[0][1],
-                                                          job[1] == "f32", work),
-                                      [(j, k) for j in jobs for k in ("s16", "f32")])))
-    lines = ["%s %s %s" % (name, kind, digest) for (name, kind), digest in sorted(got.items())]
+        digests = list(pool.map(lambda r: render(a.rkv, r[0], r[1], r[2] == "f32", work), runs))
+    lines = sorted("%s %s %s" % (os.path.basename(song), kind, digest)
+                   for (song, _, kind), digest in zip(runs, digests))
     if a.update:
         with open(a.table, "w") as f:
             f.write("\n".join(lines) + "\n")

@@ -15,9 +15,7 @@ using namespace rkv;
 using namespace rkv::test;
 
 TEST(Concurrency, LoadPlayStopRewindWhileTicksRun) {
-    Player player;
-    OfflineDevice device;
-    initSoundDevice(player.bank, &device);
+    OfflinePlayer player;
     const auto drum = drumResource(300, 200);
     const ResourceEntry entries[] = {{"BASS1", "WAVE", drum.data(), drum.size()},
                                      {"HAT2", "WAVE", drum.data(), drum.size()}};

@@ -1,10 +1,9 @@
-// Helpers for engine tests: a device that is always there and files that remove themselves.
+// Helpers for engine tests: a player on a device that is always there, mixing, and files that
+// remove themselves.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -27,9 +26,7 @@ class TempFile {
                  ("rkv-engine-test-" + std::to_string(::getpid()) + "-" +
                   std::to_string(counter++) + ".rkv"))
                     .string();
-        std::ofstream(path_, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        writeFile(path_, bytes);
     }
     ~TempFile() { std::filesystem::remove(path_); }
     TempFile(const TempFile&) = delete;
@@ -39,5 +36,17 @@ class TempFile {
   private:
     std::string path_;
 };
+
+// A player whose device never pulls frames: the test mixes itself.
+struct OfflinePlayer : Player {
+    OfflineDevice device;
+    OfflinePlayer() { initSoundDevice(bank, &device); }
+};
+
+inline std::vector<float> mix(VoiceBank& bank, std::size_t frames) {
+    std::vector<float> out(2 * frames);
+    mixFrames(bank, out.data(), frames);
+    return out;
+}
 
 } // namespace rkv::test

@@ -36,79 +36,31 @@ TEST(NoteStep, LowerAndUpperOctavesAndWrapAround) {
     EXPECT_EQ(noteStep(1u << 31, 1), 0); // 1652 is even: the product wraps to 0
 }
 
-TEST(RenderNote, SquareWaveAtFullEnvelopeAlternatesBetweenExtremes) {
-    Tables t;
-    for (int i = 0; i < 256; ++i)
-        t.wave[i] = i < 128 ? 127 : -128;
-    for (auto& e : t.env)
-        e = 127;
-    // Step 32768: half a cycle per sample.
-    const auto out = note(t.wave, t.env, 32768, 6);
-    const std::uint8_t expected[] = {254, 1, 254, 1, 254, 1};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(out[i], expected[i]) << i; // 127*127/128 = 126 -> 254; -128*127/128 = -127 -> 1
-}
-
-TEST(RenderNote, NegativeExtremesWrapToZeroAndNegativeEnvelopesInvert) {
-    Tables t;
-    t.wave[0] = -128;
-    for (auto& e : t.env)
-        e = -128;
-    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 0); // 16384 / 128 + 128 = 256, low 8 bits
-    t.wave[0] = 100;
-    t.env[0] = -64;
-    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 78); // -50 + 128
-    t.wave[0] = -3;
-    t.env[0] = 1;
-    EXPECT_EQ(note(t.wave, t.env, 0, 4)[0], 128); // -3/128 truncates toward zero
-}
-
-TEST(RenderNote, EnvelopeSpreadsEvenlyOverTheNote) {
-    Tables t;
-    t.wave[0] = 127;
-    for (int i = 0; i < 64; ++i)
-        t.env[i] = static_cast<std::int8_t>(2 * i);
-    auto out = note(t.wave, t.env, 0, 64);
-    for (int i = 0; i < 64; ++i)
-        EXPECT_EQ(out[i], 128 + (127 * 2 * i) / 128) << i;
-    out = note(t.wave, t.env, 0, 640);
-    for (int i = 0; i < 640; ++i)
-        ASSERT_EQ(out[i], 128 + (127 * 2 * (i / 10)) / 128) << i;
-    out = note(t.wave, t.env, 0, 100); // index (i * 64) / 100
-    EXPECT_EQ(out[1], 128);            // entry 0
-    EXPECT_EQ(out[2], 128 + 127 * 2 / 128);
-    EXPECT_EQ(out[99], 128 + 127 * 2 * 63 / 128);
-}
-
-TEST(RenderNote, PhaseWrapsAndIsReadAsSignedWithTruncation) {
-    Tables t;
-    for (auto& e : t.env)
-        e = 127;
-    t.wave[0] = 10;
-    t.wave[255] = -20;
-    t.wave[254] = 30;
-    // Step -1: the phase reads -1, -2, ...; -1 / 256 truncates to 0 (index 0), not -1 (255).
-    auto out = note(t.wave, t.env, -1, 4);
-    EXPECT_EQ(out[1], 128 + 10 * 127 / 128);
-    // Step 0x7FFFFF80: indices 0, 255, 255 (phase -256), 254.
-    out = note(t.wave, t.env, 0x7FFFFF80, 4);
-    EXPECT_EQ(out[1], 128 + (-20 * 127) / 128);
-    EXPECT_EQ(out[2], 128 + (-20 * 127) / 128);
-    EXPECT_EQ(out[3], 128 + 30 * 127 / 128);
-}
-
-TEST(RenderNote, WalkingTheEnvelopeMatchesTheIndexFormulaForEveryLength) {
+// Sample i is w * e / 128 + 128 in 8 bits, w the wave entry (phase / 256) & 0xFF, phase = i * step
+// wrapped to a signed 32-bit value and divided toward zero, e the envelope entry (i * 64) / length:
+// the renderer walks spans and periods instead, which must come to the same for every step, sign
+// and length.
+TEST(RenderNote, WalkingTheWaveAndEnvelopeMatchesTheIndexFormula) {
     Tables t;
     for (int i = 0; i < 256; ++i)
         t.wave[i] = static_cast<std::int8_t>(i * 5);
     for (int i = 0; i < 64; ++i)
         t.env[i] = static_cast<std::int8_t>(i * 4 - 128);
-    for (std::uint32_t length : {4u, 5u, 63u, 64u, 65u, 127u, 1000u, 4409u, 99991u}) {
-        const auto out = note(t.wave, t.env, 1469, length);
-        for (std::uint32_t i = 0; i < length; ++i) {
-            const std::int32_t e = t.env[(i * 64) / length];
-            const std::int32_t w = t.wave[((1469 * i) / 256) & 0xFF];
-            ASSERT_EQ(out[i], static_cast<std::uint8_t>(w * e / 128 + 128)) << length << " " << i;
+    struct Case {
+        std::int32_t step;
+        std::uint32_t length;
+    };
+    std::vector<Case> cases = {{-1, 300}, {32768, 6}, {0x7FFFFF80, 70000}, {-1469, 70000}};
+    for (std::uint32_t length : {4u, 5u, 63u, 64u, 65u, 127u, 1000u, 4409u, 99991u})
+        cases.push_back({1469, length});
+    for (const Case& c : cases) {
+        const auto out = note(t.wave, t.env, c.step, c.length);
+        for (std::uint32_t i = 0; i < c.length; ++i) {
+            const auto phase = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.step) * i);
+            const std::int32_t w = t.wave[(phase / 256) & 0xFF];
+            const std::int32_t e = t.env[(i * 64) / c.length];
+            ASSERT_EQ(out[i], static_cast<std::uint8_t>(w * e / 128 + 128))
+                << c.step << " " << c.length << " " << i;
         }
     }
 }
@@ -131,9 +83,8 @@ TEST(RenderNote, LongNotesFollowTheWrappedEnvelopeIndex) {
 }
 
 TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
-    VoiceBank bank;
-    OfflineDevice device;
-    initSoundDevice(bank, &device);
+    OfflinePlayer player;
+    VoiceBank& bank = player.bank;
     SongSpec s;
     s.stepCount = 1;
     s.instruments[0].noteLength = 100;
@@ -159,24 +110,16 @@ TEST(Synthesize, FillsTwentyFourPitchesWithVolumeAndCentredPan) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bank.voices[448 + 13].data));
 
     // A second load releases the old voices before creating new ones: the new lengths hold.
-    prepareSongVoices(bank, song);
-    EXPECT_EQ(bank.reservedBytes, 24u * 300u);
     s.instruments[0].noteLength = 150;
     prepareSongVoices(bank, parseSong(songBytes(s)).song);
     EXPECT_EQ(bank.voices[400].length, 150u);
     EXPECT_EQ(bank.reservedBytes, 24u * 350u);
-}
 
-TEST(Synthesize, FailedCreationLeavesEarlierVoicesSilentAndTheRestEmpty) {
-    VoiceBank bank;
-    OfflineDevice device;
-    initSoundDevice(bank, &device);
-    ASSERT_EQ(createVoice(bank, 410, VOICE_FORMAT, 4), 1); // occupies pitch 10's slot
-    Tables t;
-    t.wave[0] = 100;
-    t.env[0] = 100;
-    EXPECT_EQ(synthesizeInstrument(bank, t.wave, t.env, 1, 64, 400), 0);
-    EXPECT_TRUE(bank.voices[409].exists);
-    EXPECT_EQ(bank.voices[409].data, nullptr); // created, never written
-    EXPECT_FALSE(bank.voices[411].exists);
+    // A creation that fails leaves the pitches before it silent and those after it empty.
+    ASSERT_EQ(createVoice(bank, 434, VOICE_FORMAT, 4), 1); // occupies pitch 10's slot
+    const InstrumentSpec& in = s.instruments[2];
+    EXPECT_EQ(synthesizeInstrument(bank, in.wave, in.envelope, 1, 64, 424), 0);
+    EXPECT_TRUE(bank.voices[433].exists);
+    EXPECT_EQ(bank.voices[433].data, nullptr); // created, never written
+    EXPECT_FALSE(bank.voices[435].exists);
 }

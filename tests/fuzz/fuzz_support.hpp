@@ -8,14 +8,11 @@
 #include <span>
 
 #include "sequencer/player.hpp"
+#include "tests/common/offline_device.hpp"
 
 namespace rkv::fuzz {
 
-class NullDevice final : public SoundDevice {
-  public:
-    bool start(VoiceBank&) override { return true; }
-    void stop() override {}
-};
+using test::OfflineDevice;
 
 // The whole input is the song file, so any song seeds every harness; the last byte says how many of
 // the last bytes double as commands.

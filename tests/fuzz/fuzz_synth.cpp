@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.status != ParseStatus::Ok) return 0;
     Player player;
     player.bank.byteLimit = 1 << 14;
-    fuzz::NullDevice device;
+    fuzz::OfflineDevice device;
     initSoundDevice(player.bank, &device);
     player.song = std::move(parsed.song);
     prepareSongVoices(player.bank, player.song);

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Real note lengths, but a bank small enough that a run stays cheap: the limit itself is what
     // gets exercised.
     player.bank.byteLimit = 1 << 15;
-    fuzz::NullDevice device;
+    fuzz::OfflineDevice device;
     initSoundDevice(player.bank, &device);
     player.resources = builtinResources();
     loadDrumKit(player.bank, player.state, player.resources);
