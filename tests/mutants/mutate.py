@@ -96,12 +96,19 @@ def mutate(text, m):
 
 
 def run(cmd, cwd, timeout):
-    """The exit code of a command run quietly, None when it timed out."""
+    """The exit code of a command run quietly, None when it timed out. A `!command` stage runs
+    under `sh`: on a timeout or an interrupt its whole process group goes, or a hung test would
+    outlive the run and keep a core busy."""
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
     try:
-        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout).returncode
-    except subprocess.TimeoutExpired:
-        return None
+        return p.wait(timeout=timeout)
+    except BaseException as e:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.wait()
+        if isinstance(e, subprocess.TimeoutExpired):
+            return None
+        raise
 
 
 def build_targets(build, args, targets, timeout):
