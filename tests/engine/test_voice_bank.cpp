@@ -98,6 +98,9 @@ TEST_F(Bank, CreationLimits) {
     EXPECT_EQ(createVoice(bank, 14, VOICE_FORMAT, 4), 0); // 4 + 4 * (2^28 - 1) + 4 > 2^30
     releaseVoice(bank, 13);
     EXPECT_EQ(createVoice(bank, 14, VOICE_FORMAT, 4), 1);
+    // The first and the last slot are slots like any other.
+    EXPECT_EQ(createVoice(bank, 0, VOICE_FORMAT, 4), 1);
+    EXPECT_EQ(createVoice(bank, VOICE_SLOTS - 1, VOICE_FORMAT, 4), 1);
 }
 
 TEST(BankWithoutDevice, VoicesCannotBeCreated) {

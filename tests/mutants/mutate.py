@@ -6,14 +6,16 @@ rebuilt incrementally, and judged by the tests it names: killed (a test failed o
 survived (all passed), not compiled, or not applicable (its snippet is missing or not unique).
 See tests/mutants/README.md.
 """
-import argparse, collections, os, random, re, shlex, shutil, signal, subprocess, sys, time
+import argparse, collections, json, os, random, re, shlex, shutil, signal, subprocess, sys, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 ENGINE = ('engine_tests; rkv', '!tests/engine/engine_tests --gtest_brief=1; -L model')
 CLI = ('rkv_cli_tests; rkv', '!tests/cli/rkv_cli_tests --gtest_brief=1; -L cli -E democ; -L model')
+# librkv is the render layer's other caller, and the only one that seeks and changes rates.
+RENDER = (CLI[0] + '; librkv_api_test; librkv_concurrency_test', CLI[1] + '; -L librkv -E example')
 # Where mechanical mutants go, and which targets and tests judge each folder.
-MECHANICAL = {'song': ENGINE, 'sound': ENGINE, 'sequencer': ENGINE, 'render': CLI, 'cli': CLI}
+MECHANICAL = {'song': ENGINE, 'sound': ENGINE, 'sequencer': ENGINE, 'render': RENDER, 'cli': CLI}
 DECLARATION = re.compile(r'^[A-Za-z_][\w:<>]*[\s*&]+[A-Za-z_]\w*\s*(=|;|\{|\()')
 OPERATORS = [(' < ', ' <= '), (' <= ', ' < '), (' > ', ' >= '), (' >= ', ' > '),
              (' == ', ' != '), (' != ', ' == '), (' + ', ' - '), (' - ', ' + '),
@@ -43,12 +45,16 @@ def parse_list(path):
     return mutants
 
 
-def mechanical(src, seed, count):
+def mechanical(src, build, seed, count):
     """`count` mutants at random places of the product code, one operator each."""
+    # Only what this build compiles: a fault in a Windows-only file would survive unseen.
+    compiled = {os.path.realpath(c['file'])
+                for c in json.load(open(os.path.join(build, 'compile_commands.json')))}
     candidates = []
     for folder in sorted(MECHANICAL):
         for name in sorted(os.listdir(os.path.join(src, folder))):
-            if not name.endswith('.cpp'):
+            if not name.endswith('.cpp') or \
+                    os.path.realpath(os.path.join(src, folder, name)) not in compiled:
                 continue
             rel = folder + '/' + name
             prev = ''
@@ -197,7 +203,7 @@ def main():
     if args.only:
         hand = [m for m in hand if m['id'] in args.only.split(',')]
     sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed,
-                                     mechanical(src, args.seed, args.mechanical))]
+                                     mechanical(src, build, args.seed, args.mechanical))]
     targets = sorted({t for _, ms in sets for m in ms for t in m['build'].replace(';', ' ').split()})
     if build_targets(build, args, targets, 3600) != 0:
         sys.exit('mutate: the unmutated tree does not build')

@@ -15,11 +15,21 @@ check() { # NAME ARGS...: renders with both, compares exit codes and files
     shift
     "$linux" render "$@" -o "$work/linux.wav" >/dev/null 2>&1
     a=$?
-    wine "$exe" render "$@" -o "$work/windows.wav" >/dev/null 2>&1
+    wine "$exe" render "$@" -o "$work/windows.wav" >/dev/null 2>"$work/windows.err"
     b=$?
+    # rkv.exe explains every failure of its own in a line "rkv: ...". A silent failure is Wine's
+    # loader not starting it (seen once in CI, never in thousands of starts here): shown, and
+    # tried again.
+    if [ "$b" != 0 ] && ! grep -q '^rkv: ' "$work/windows.err"; then
+        echo "note: $name: Wine ended with $b before rkv.exe said anything; starting it again"
+        cat "$work/windows.err"
+        wine "$exe" render "$@" -o "$work/windows.wav" >/dev/null 2>"$work/windows.err"
+        b=$?
+    fi
     compared=$((compared + 1))
     if [ "$a" != "$b" ]; then
-        echo "FAIL: $name: exit code $b on Windows, $a on Linux"
+        echo "FAIL: $name: exit code $b on Windows, $a on Linux; Windows said:"
+        cat "$work/windows.err"
         failures=$((failures + 1))
     elif [ "$a" = 0 ] && ! cmp -s "$work/linux.wav" "$work/windows.wav"; then
         echo "FAIL: $name: the files differ"
