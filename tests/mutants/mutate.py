@@ -51,17 +51,31 @@ def mechanical(src, build, seed, count):
     compiled = {os.path.realpath(c['file'])
                 for c in json.load(open(os.path.join(build, 'compile_commands.json')))}
     candidates = []
+    # Whether each line is compiled on this system: only the Windows branches of #if are told
+    # apart, which is all the product code has.
+    def here(s):
+        if s.startswith('#if'):
+            windows = '_WIN32' in s
+            stack.append((windows and 'ndef' not in s and '!' not in s, windows))
+        elif s.startswith('#else') and stack:
+            skip, windows = stack[-1]
+            stack[-1] = (windows and not skip, windows)
+        elif s.startswith('#endif') and stack:
+            stack.pop()
+        return not any(skip for skip, _ in stack)
     for folder in sorted(MECHANICAL):
         for name in sorted(os.listdir(os.path.join(src, folder))):
             if not name.endswith('.cpp') or \
                     os.path.realpath(os.path.join(src, folder, name)) not in compiled:
                 continue
             rel = folder + '/' + name
-            prev = ''
+            prev, stack = '', []
             lines = open(os.path.join(src, rel), encoding='utf-8').read().split('\n')
             for n, line in enumerate(lines):
                 code = line.split('//')[0]
                 s = code.strip()
+                if not here(s):
+                    continue
                 if not s or s.startswith(('#', '*', '/*', 'static_assert')):
                     prev = s or prev
                     continue

@@ -40,6 +40,8 @@ check() { # NAME ARGS...: renders with both, compares exit codes and files
 
 # Wine is started once per render; the songs go through the corpus folder as relative paths.
 cd "$work/corpus" || exit 1
+# Wine's own errors are kept, so that a failure of Wine shows as one.
+export WINEDEBUG=fixme-all
 for song in "$src"/demo/*.rkv; do
     cp "$song" .
     check "$(basename "$song")" "$(basename "$song")"
