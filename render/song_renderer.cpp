@@ -27,34 +27,42 @@ PlayLength songLength(const Song& song, const DrumKitVoices& kit, std::uint64_t 
 }
 
 SongRenderer::SongRenderer(Song&& song)
-    : timing_(songTiming(song.header)), block_(2 * DEVICE_CALL_FRAMES) {
-    // Nothing plays under a limit of 0 ticks: the drum kit can be measured, and the limit put in
-    // place, as if the player were fresh.
-    restart(std::move(song));
+    : timing_(songTiming(song.header)), player_(std::make_unique<Player>()),
+      loaded_(std::make_unique<Loaded>()), block_(2 * DEVICE_CALL_FRAMES) {
+    // The offline device always starts.
+    loadPlayer(*player_, device_, std::move(song));
+    {
+        const std::lock_guard<std::recursive_mutex> guard(player_->bank.lock);
+        const VoiceBank& bank = player_->bank;
+        *loaded_ = Loaded{bank.voices,
+                          bank.playingMask,
+                          bank.frame,
+                          bank.changes,
+                          bank.timer,
+                          player_->state.playing.load(),
+                          player_->state.position.load()};
+    }
     kit_ = drumKitVoices(player_->bank);
     length_ = songLength(this->song(), kit_, 0);
-    limit_.reset();
-    limit_ = std::make_unique<TickLimit>(*player_, length_.ticks);
-    limit_->start();
+    restart();
 }
 
 SongRenderer::~SongRenderer() = default;
 
 void SongRenderer::restart() {
-    // A fresh player first: should it fail, the song stays where it was.
-    auto fresh = std::make_unique<Player>();
-    limit_.reset();
-    Song song = std::move(player_->song);
-    player_ = std::move(fresh);
-    restart(std::move(song));
-}
-
-void SongRenderer::restart(Song&& song) {
     limit_.reset();
     resampler_.reset();
-    if (!player_) player_ = std::make_unique<Player>();
-    // The offline device always starts.
-    loadPlayer(*player_, device_, std::move(song));
+    {
+        const std::lock_guard<std::recursive_mutex> guard(player_->bank.lock);
+        VoiceBank& bank = player_->bank;
+        bank.voices = loaded_->voices;
+        bank.playingMask = loaded_->playingMask;
+        bank.frame = loaded_->frame;
+        bank.changes = loaded_->changes;
+        bank.timer = loaded_->timer;
+        player_->state.playing.store(loaded_->playing);
+        player_->state.position.store(loaded_->position);
+    }
     limit_ = std::make_unique<TickLimit>(*player_, length_.ticks);
     limit_->start();
     if (rate_ != SAMPLE_RATE) resampler_ = std::make_unique<Resampler>(SAMPLE_RATE, rate_);

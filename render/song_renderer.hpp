@@ -3,6 +3,7 @@
 // seeking. What `rkv render` writes and what librkv hands out.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -71,7 +72,18 @@ class SongRenderer {
     Position position() const;
 
   private:
-    void restart(Song&& song);
+    // The player as the load left it, all but the voices' samples, which playing never changes:
+    // going back to the start restores it instead of synthesizing every note again.
+    struct Loaded {
+        std::array<Voice, VOICE_SLOTS> voices;
+        std::array<std::uint64_t, VOICE_SLOTS / 64> playingMask;
+        std::uint64_t frame;
+        std::uint64_t changes;
+        FrameTimer timer;
+        std::uint8_t playing;
+        std::int32_t position;
+    };
+
     void restart();
     std::size_t readNative(float* stereo, std::size_t frames);
     std::size_t readResampled(float* stereo, std::size_t frames);
@@ -83,9 +95,9 @@ class SongRenderer {
     int rate_ = SAMPLE_RATE;
 
     OfflineDevice device_;
-    // The one copy of the song lives in the player and moves on to the next one on a restart: a
-    // renderer holds no more than a player does.
+    // A renderer holds no more than a player does: the song and its voices once.
     std::unique_ptr<Player> player_;
+    std::unique_ptr<Loaded> loaded_;
     std::unique_ptr<TickLimit> limit_; // after the player: goes first
     std::vector<float> block_;         // the device call being handed out
     std::size_t blockAt_ = 0;
