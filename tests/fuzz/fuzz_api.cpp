@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t noteBytes = 0;
     for (const rkv::InstrumentRecord& in : rkv::parseSong({data, size}).song.header.instruments)
         noteBytes += std::uint64_t{rkv::NOTES_PER_TRACK} * in.noteLength;
-    if (noteBytes > (256u << 10)) return 0;
+    if (noteBytes > (64u << 10)) return 0;
     rkv_song* song = nullptr;
     char why[64];
     if (rkv_open_memory(data, size, &song, why, sizeof why) != RKV_OK) {
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             frame = std::min<std::uint64_t>(arg * 61u, length);
             break;
         case 5:
-            ok = rkv_seek_seconds(song, arg / 64.0) == RKV_OK;
-            frame = std::min(static_cast<std::uint64_t>(std::llround(arg / 64.0 * rkv_rate(song))),
+            ok = rkv_seek_seconds(song, arg / 256.0) == RKV_OK;
+            frame = std::min(static_cast<std::uint64_t>(std::llround(arg / 256.0 * rkv_rate(song))),
                              length);
             break;
         }
