@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The API cannot shrink the voice bank as the engine's harnesses do, and a song may fill it
     // (1 GiB), and synthesis would take most of each run: songs whose 72 notes take more than
-    // 256 KB are left to those harnesses.
+    // 64 KB are left to those harnesses.
     // The lengths are taken from the parser itself: a header cut inside a length field still
     // has its length (the missing bytes read as 0).
     std::uint64_t noteBytes = 0;
@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::int32_t RATES[] = {22050, 44100, 48000, 8000, 11025, 96000, 7999};
     std::vector<float> buffer(2 * 4096);
     std::uint64_t frame = 0;
-    // A seek back, a new rate or a new repeat count restarts the song and renders its notes
-    // again: 16 commands per run reach every path at a tenth of the cost of the longest tails.
+    // A seek back, a new rate or a new repeat count mixes again from the start: 16 commands per
+    // run reach every path at a tenth of the cost of the longest tails.
     const auto tail = rkv::fuzz::tailCommands(data, size);
     const auto commands = tail.first(std::min<std::size_t>(tail.size(), 32));
     for (std::size_t i = 0; i + 1 < commands.size(); i += 2) {
