@@ -132,8 +132,12 @@ bool addNotes(const VoiceBank& bank, const std::int8_t* wave, const std::int8_t*
     return true;
 }
 
-// Renders every note, on this thread and as many helpers as there are other cores; all are
-// joined before it returns. A helper that cannot be started leaves its share to the others.
+// Samples a helper thread must have to render before starting one pays (about a millisecond).
+constexpr std::uint64_t SAMPLES_PER_HELPER = 1 << 20;
+
+// Renders every note, on this thread and as many helpers as there are other cores and work for
+// them; all are joined before it returns. A helper that cannot be started leaves its share to
+// the others.
 void renderNotes(std::vector<Note>& notes) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -141,9 +145,14 @@ void renderNotes(std::vector<Note>& notes) {
             renderNote(notes[k].wave, notes[k].envelope, notes[k].step, notes[k].length,
                        notes[k].buffer.get());
     };
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::uint64_t samples = 0;
+    for (const Note& note : notes)
+        samples += note.length;
+    const std::size_t threads =
+        std::min<std::uint64_t>({std::max(1u, std::thread::hardware_concurrency()), notes.size(),
+                                 1 + samples / SAMPLES_PER_HELPER});
     std::vector<std::thread> helpers;
-    for (std::size_t h = 1; h < std::min(cores, notes.size()); ++h) {
+    for (std::size_t h = 1; h < threads; ++h) {
         try {
             helpers.emplace_back(work);
         } catch (const std::system_error&) {
