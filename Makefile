@@ -88,6 +88,7 @@ bench:
 	./build-bench/bench/engine_bench
 	./bench/render_speed.sh build-bench/cli/rkv
 	./bench/busy_song.py build-bench/busy.rkv && ./build-bench/bench/librkv_speed build-bench/busy.rkv
+	./bench/big_songs.py load build-bench/big.rkv && ./build-bench/bench/librkv_speed build-bench/big.rkv 0
 	./bench/compare_players.py build-bench/cli/rkv
 	./bench/compare_players.py build-bench/cli/rkv --rate 48000
 
