@@ -168,6 +168,9 @@ TEST(TrackVoiceLengths, MatchTheVoicesTheEngineMakes) {
     EXPECT_EQ(voices[2], InstrumentVoices::Sounding);
     EXPECT_GT(kit.lengths[0], 0u);
     EXPECT_EQ(kit.lengths[6], 0u) << "drum key 6 has no sound";
+    // A drum voice made but never filled (its memory ran out) plays silence.
+    ASSERT_EQ(createVoice(player->bank, FIRST_DRUM_SLOT + 6, VOICE_FORMAT, 100), 1);
+    EXPECT_EQ(drumKitVoices(player->bank).lengths[6], 0u);
 }
 
 // As the model corpus's two boundary songs: voices ending exactly at 1 GiB are all made; one
