@@ -453,7 +453,10 @@ class Reading(Hostile):
             # Like `| head -c 100`: the reader goes away after 100 bytes, so rkv ends with 4.
             p = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak.name, RKV, "render",
                                   DEMOS[1], "--float", "--seconds", "3600", "-o", "-"],
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 start_new_session=True)
+            # An rkv that does not stop would otherwise write on for an hour after the test.
+            self.addCleanup(lambda: p.poll() is None and os.killpg(p.pid, signal.SIGKILL))
             head = p.stdout.read(100)
             p.stdout.close()
             self.assertEqual(p.wait(timeout=120), 4)
