@@ -18,7 +18,7 @@ check() { # NAME ARGS...: renders with both, compares exit codes and files
     wine "$exe" render "$@" -o "$work/windows.wav" >/dev/null 2>"$work/windows.err"
     b=$?
     # rkv.exe explains every failure of its own in a line "rkv: ...". A silent failure is Wine's
-    # loader not starting it (seen once in CI, never in thousands of starts here): shown, and
+    # loader not starting it (seen once in CI and once here in about 3,400 starts): shown, and
     # tried again.
     if [ "$b" != 0 ] && ! grep -q '^rkv: ' "$work/windows.err"; then
         echo "note: $name: Wine ended with $b before rkv.exe said anything; starting it again"
