@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "song/huge_pages.hpp"
+
 namespace rkv {
 
 namespace {
@@ -90,6 +92,7 @@ bool readTrack(const ReadFunction& read, std::uint64_t claimed, std::uint64_t si
     constexpr std::uint64_t CHUNK = 1 << 16;
     // A known size reserves exactly what the source holds; otherwise the words grow as they come.
     track.words.reserve(static_cast<std::size_t>((std::min(claimed, sizeLeft) + 3) / 4));
+    adviseHugePages(track.words.data(), track.words.capacity() * sizeof(StepWord));
     std::uint64_t filled = 0;
     bool more = true;
     while (filled < claimed && more) {

@@ -1,12 +1,12 @@
 #include "sound/voice_bank.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+
+#include "song/huge_pages.hpp"
 
 namespace rkv {
 
@@ -82,16 +82,7 @@ std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
         length = v.length;
     }
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[length]);
-#if defined(__linux__)
-    // Large voices in huge pages where the system offers them: far fewer page faults on first
-    // touch. Only the whole pages inside the buffer are advised.
-    constexpr std::uintptr_t PAGE = 4096;
-    const auto start = (reinterpret_cast<std::uintptr_t>(buffer.get()) + PAGE - 1) & ~(PAGE - 1);
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(buffer.get()) + length;
-    constexpr std::uintptr_t HUGE_PAGE = 2u << 20;
-    if (buffer && end > start + HUGE_PAGE)
-        madvise(reinterpret_cast<void*>(start), (end - start) & ~(PAGE - 1), MADV_HUGEPAGE);
-#endif
+    adviseHugePages(buffer.get(), length);
     return buffer;
 }
 
