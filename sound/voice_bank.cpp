@@ -24,8 +24,19 @@ std::int32_t wrapLinear(std::int32_t value, std::uint32_t scale, std::uint32_t o
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value) * scale - offset);
 }
 
-float decibelGain(double hundredths) {
-    return static_cast<float>(std::pow(10.0, hundredths / 2000.0));
+float decibelGain(std::int32_t hundredths) {
+    // Songs use a handful of levels and change pans on every step: remember the last results
+    // (the same values, as they come from the same call) instead of calling pow each time.
+    struct Remembered {
+        bool known = false;
+        std::int32_t hundredths = 0;
+        float gain = 0;
+    };
+    thread_local std::array<Remembered, 64> remembered;
+    Remembered& r = remembered[(static_cast<std::uint32_t>(hundredths) * 2654435761u) >> 26];
+    if (!r.known || r.hundredths != hundredths)
+        r = {true, hundredths, static_cast<float>(std::pow(10.0, hundredths / 2000.0))};
+    return r.gain;
 }
 
 void updateGains(Voice& v) {
