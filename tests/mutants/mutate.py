@@ -200,6 +200,8 @@ def main():
     p.add_argument('--ci', action='store_true', help='only the sample marked `ci`, no mechanical')
     p.add_argument('--mechanical', type=int, default=100, help='how many mechanical mutants')
     p.add_argument('--seed', type=int, default=1)
+    p.add_argument('--skip', type=int, default=0,
+                   help='leave out the first N mechanical mutants (to finish a run cut short)')
     p.add_argument('--scratch', default=os.path.join(ROOT, 'build-mutants'))
     p.add_argument('--rev', help='mutate this commit instead of the working tree')
     p.add_argument('--in-place', action='store_true', help='mutate this tree, build in --build')
@@ -216,8 +218,8 @@ def main():
         hand, args.mechanical = [m for m in hand if 'ci' in m], 0
     if args.only:
         hand = [m for m in hand if m['id'] in args.only.split(',')]
-    sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed,
-                                     mechanical(src, build, args.seed, args.mechanical))]
+    machine = mechanical(src, build, args.seed, args.mechanical)[args.skip:]
+    sets = [('hand-written', hand), ('mechanical (seed %d)' % args.seed, machine)]
     targets = sorted({t for _, ms in sets for m in ms for t in m['build'].replace(';', ' ').split()})
     if build_targets(build, args, targets, 3600) != 0:
         sys.exit('mutate: the unmutated tree does not build')
