@@ -1,11 +1,11 @@
 #include "audio/sdl_output.hpp"
 
-#include <SDL.h>
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
 #include "audio/pause_control.hpp"
+#include "audio/sdl_library.hpp"
 
 namespace rkv {
 
@@ -27,15 +27,16 @@ bool SdlOutput::start(FrameSource& source) {
 bool SdlOutput::open(VoiceBank* bank, FrameSource* source) {
     stop();
     error_.clear();
+    if (!sdl_ && !(sdl_ = sdlLibrary(error_))) return false;
     // Keep SIGINT and SIGTERM for the host program: SDL would otherwise swallow them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    sdl_->setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // SDL asks a PulseAudio server (or PipeWire's layer for it) for a queue of one callback
     // buffer only, and calls back only once that buffer has drained: under load the queue then
     // runs dry. A longer queue than the buffer leaves the callback that much slack; the user's
     // own setting wins.
     ::setenv("PULSE_LATENCY_MSEC", std::to_string(SERVER_LATENCY_MS).c_str(), 0);
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        error_ = SDL_GetError();
+    if (sdl_->initSubSystem(SDL_INIT_AUDIO) != 0) {
+        error_ = sdl_->getError();
         return false;
     }
     subsystemUp_ = true;
@@ -58,49 +59,49 @@ bool SdlOutput::open(VoiceBank* bank, FrameSource* source) {
     want.userdata = this;
     SDL_AudioSpec have{};
     // No allowed changes: SDL converts our stream to whatever the device really plays.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    device_ = sdl_->openAudioDevice(nullptr, 0, &want, &have, 0);
     if (device_ == 0) {
-        error_ = SDL_GetError();
+        error_ = sdl_->getError();
         stop();
         return false;
     }
-    if (!startPaused_) SDL_PauseAudioDevice(device_, 0);
+    if (!startPaused_) sdl_->pauseAudioDevice(device_, 0);
     return true;
 }
 
 void SdlOutput::resume() {
-    if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
+    if (device_ != 0) sdl_->pauseAudioDevice(device_, 0);
 }
 
 void SdlOutput::pause() {
-    if (device_ != 0) SDL_PauseAudioDevice(device_, 1);
+    if (device_ != 0) sdl_->pauseAudioDevice(device_, 1);
 }
 
 void SdlOutput::attach(FrameSource& source, std::uint64_t frame) {
     const std::uint32_t id = device_;
     // Held, the callback is not running and does not start until it is released.
-    if (id != 0) SDL_LockAudioDevice(id);
+    if (id != 0) sdl_->lockAudioDevice(id);
     source_ = &source;
     sourceFrame_ = frame;
     framesMixed_.store(frame);
     ended_ = false;
-    if (id != 0) SDL_UnlockAudioDevice(id);
+    if (id != 0) sdl_->unlockAudioDevice(id);
 }
 
 bool SdlOutput::lost() const {
     // A device that lost its server stays open, but is no longer enabled: SDL then calls the
     // callback from a timer of its own and throws the frames away.
     const std::uint32_t id = device_;
-    return id != 0 && SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
+    return id != 0 && sdl_->getAudioDeviceStatus(id) == SDL_AUDIO_STOPPED;
 }
 
 void SdlOutput::stop() {
     if (const std::uint32_t id = device_.exchange(0); id != 0) {
         // Waits for a running callback to return; none starts afterwards.
-        SDL_CloseAudioDevice(id);
+        sdl_->closeAudioDevice(id);
     }
     if (subsystemUp_) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl_->quitSubSystem(SDL_INIT_AUDIO);
         subsystemUp_ = false;
     }
     bank_ = nullptr;

@@ -13,6 +13,7 @@
 namespace rkv {
 
 class PauseControl;
+struct SdlLibrary;
 
 class SdlOutput final : public SoundDevice {
   public:
@@ -59,6 +60,7 @@ class SdlOutput final : public SoundDevice {
 
     bool startPaused_;
     PauseControl* control_;
+    const SdlLibrary* sdl_ = nullptr; // set by the first open
     bool subsystemUp_ = false;
     std::atomic<std::uint32_t> device_{0}; // SDL_AudioDeviceID; 0 = none
     std::atomic<std::uint64_t> framesMixed_{0};

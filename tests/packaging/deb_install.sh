@@ -27,6 +27,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 deb=$(ls "$WORK"/tuvimoplayer2_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "no .deb in $WORK"
 echo "built $(basename "$deb"), $(stat -c %s "$deb") bytes; depends: $(dpkg-deb -f "$deb" Depends)"
+# Loaded at run time, so only the package's own list brings it.
+dpkg-deb -f "$deb" Depends | grep -q 'libsdl2-2.0-0' || fail "the package does not depend on SDL"
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "$deb" >"$WORK/apt.log" 2>&1 || fail "apt install: $(tail -5 "$WORK/apt.log")"
 
