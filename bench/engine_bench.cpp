@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "resources/builtin_resources.hpp"
 #include "sequencer/player.hpp"
 #include "sequencer/transport.hpp"
+#include "sound/drum_kit.hpp"
 #include "sound/synthesizer.hpp"
 #include "tests/engine/test_support.hpp"
 
@@ -80,8 +82,11 @@ void BM_MixerNinetySixVoices(benchmark::State& state) {
 BENCHMARK(BM_MixerNinetySixVoices);
 
 // The floor beside the mixer: the same additions in the same order (each voice added to the
-// running sums in slot order), eight voices a pass, eight frames a vector, on voices in cache.
+// running sums in slot order), eight voices a pass, a vector of frames at a time, on voices in
+// cache. One kernel per vector width; the widest the CPU has is the floor.
 #if defined(__x86_64__)
+using ExactKernel = void (*)(const std::uint8_t* const*, const float*, float*, float*, std::size_t);
+
 __attribute__((target("avx2"))) void exactKernelAvx2(const std::uint8_t* const* voices,
                                                      const float* gains, float* left, float* right,
                                                      std::size_t frames) {
@@ -100,34 +105,74 @@ __attribute__((target("avx2"))) void exactKernelAvx2(const std::uint8_t* const* 
     }
 }
 
-void BM_FloorExactKernel(benchmark::State& state) {
-    if (!__builtin_cpu_supports("avx2")) {
-        state.SkipWithError("no AVX2 on this CPU");
-        return;
+__attribute__((target("avx512f"))) void exactKernelAvx512(const std::uint8_t* const* voices,
+                                                          const float* gains, float* left,
+                                                          float* right, std::size_t frames) {
+    const __m512i bias = _mm512_set1_epi32(128);
+    for (std::size_t i = 0; i < frames; i += 16) {
+        __m512 l = _mm512_loadu_ps(left + i), r = _mm512_loadu_ps(right + i);
+        for (int k = 0; k < 8; ++k) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(voices[k] + i));
+            // Zero-masked forms: the plain ones start from an undefined register, which GCC 12
+            // reports as maybe used uninitialised.
+            const __m512 x = _mm512_maskz_cvtepi32_ps(
+                0xFFFF, _mm512_sub_epi32(_mm512_maskz_cvtepu8_epi32(0xFFFF, bytes), bias));
+            l = _mm512_add_ps(l, _mm512_mul_ps(x, _mm512_set1_ps(gains[2 * k])));
+            r = _mm512_add_ps(r, _mm512_mul_ps(x, _mm512_set1_ps(gains[2 * k + 1])));
+        }
+        _mm512_storeu_ps(left + i, l);
+        _mm512_storeu_ps(right + i, r);
     }
+}
+
+// The widest kernel this CPU runs, or null.
+ExactKernel widestExactKernel(const char*& name) {
+    if (__builtin_cpu_supports("avx512f")) return name = "AVX-512", exactKernelAvx512;
+    if (__builtin_cpu_supports("avx2")) return name = "AVX2", exactKernelAvx2;
+    return nullptr;
+}
+
+// Runs the kernel over `blocks` blocks of 256 frames of 96 voices in cache; voice-samples done.
+double runExactKernel(ExactKernel kernel, std::uint64_t blocks) {
     constexpr int VOICES = 96;
     constexpr std::size_t LENGTH = 1 << 14; // all voices together stay in the caches
-    std::vector<std::uint8_t> samples(VOICES * LENGTH);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::uint8_t>(i * 37);
-    std::vector<float> gains(2 * VOICES, 0.001f);
+    static const std::vector<std::uint8_t> samples = [] {
+        std::vector<std::uint8_t> s(VOICES * LENGTH);
+        for (std::size_t i = 0; i < s.size(); ++i)
+            s[i] = static_cast<std::uint8_t>(i * 37);
+        return s;
+    }();
+    static const std::vector<float> gains(2 * VOICES, 0.001f);
     float left[256], right[256];
     std::size_t at = 0;
-    for (auto _ : state) {
+    for (std::uint64_t b = 0; b < blocks; ++b) {
         std::fill_n(left, 256, 0.0f);
         std::fill_n(right, 256, 0.0f);
         for (int v = 0; v < VOICES; v += 8) {
             const std::uint8_t* group[8];
             for (int k = 0; k < 8; ++k)
                 group[k] = samples.data() + static_cast<std::size_t>(v + k) * LENGTH + at;
-            exactKernelAvx2(group, gains.data() + 2 * v, left, right, 256);
+            kernel(group, gains.data() + 2 * v, left, right, 256);
         }
         at = (at + 256) % LENGTH;
         benchmark::DoNotOptimize(left);
         benchmark::DoNotOptimize(right);
     }
-    state.counters["voice_samples_per_s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 256 * VOICES, benchmark::Counter::kIsRate);
+    return static_cast<double>(blocks) * 256 * VOICES;
+}
+
+void BM_FloorExactKernel(benchmark::State& state) {
+    const char* name = "";
+    const ExactKernel kernel = widestExactKernel(name);
+    if (!kernel) {
+        state.SkipWithError("no AVX2 on this CPU");
+        return;
+    }
+    double done = 0;
+    for (auto _ : state)
+        done += runExactKernel(kernel, 1);
+    state.SetLabel(name);
+    state.counters["voice_samples_per_s"] = benchmark::Counter(done, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FloorExactKernel);
 #endif
@@ -182,6 +227,61 @@ void BM_RenderBusySongTenSeconds(benchmark::State& state) {
         static_cast<double>(state.iterations()) * 10.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RenderBusySongTenSeconds)->Unit(benchmark::kMillisecond);
+
+// How many voice-samples `rkv render` of the busy song mixes in `seconds`: the mixer's work, of
+// which the floor is this many at the exact kernel's rate. Counted from the voices' positions,
+// mixing up to each tick, so that a restart can only come at the start of a call.
+std::uint64_t busySongVoiceSamples(double seconds) {
+    test::TempFile file(test::songBytes(busySong()));
+    Player player;
+    test::OfflineDevice device;
+    initSoundDevice(player.bank, &device);
+    loadDrumKit(player.bank, player.state, builtinResources()); // rkv plays the drums too
+    transportCommand(player, TRANSPORT_LOAD, file.path());
+    playFromNextFrame(player);
+    VoiceBank& bank = player.bank;
+    const auto frames = static_cast<std::uint64_t>(seconds * SAMPLE_RATE);
+    std::vector<float> out(2 * 4096);
+    std::vector<std::uint32_t> index(VOICE_SLOTS);
+    std::vector<std::uint64_t> restarted(VOICE_SLOTS);
+    std::uint64_t total = 0;
+    while (bank.frame < frames) {
+        for (int slot = 0; slot < VOICE_SLOTS; ++slot) {
+            index[slot] = bank.voices[slot].index;
+            restarted[slot] = bank.voices[slot].restartedAt;
+        }
+        std::uint64_t n = std::min<std::uint64_t>(4096, frames - bank.frame);
+        // A tick due now runs first in the call: one frame then, so the next one is known.
+        if (bank.timer.running)
+            n = bank.timer.nextFrame > bank.frame ? std::min(n, bank.timer.nextFrame - bank.frame)
+                                                  : 1;
+        mixFrames(bank, out.data(), static_cast<std::size_t>(n));
+        for (int slot = 0; slot < VOICE_SLOTS; ++slot) {
+            const Voice& v = bank.voices[slot];
+            total += v.restartedAt != restarted[slot] ? v.index : v.index - index[slot];
+        }
+    }
+    return total;
+}
+
+#if defined(__x86_64__)
+// The floor of the mixing in a 600 s render of the busy song: its voice-samples through the
+// exact kernel. The rest of the floor is the conversion, the writes and the process start.
+void BM_FloorBusySongMixing(benchmark::State& state) {
+    const char* name = "";
+    const ExactKernel kernel = widestExactKernel(name);
+    if (!kernel) {
+        state.SkipWithError("no AVX2 on this CPU");
+        return;
+    }
+    const std::uint64_t samples = busySongVoiceSamples(600);
+    for (auto _ : state)
+        runExactKernel(kernel, samples / (256 * 96));
+    state.SetLabel(name);
+    state.counters["voice_samples"] = static_cast<double>(samples);
+}
+BENCHMARK(BM_FloorBusySongMixing)->Unit(benchmark::kMillisecond);
+#endif
 
 // Three instruments whose 72 voices take all but 77824 bytes of the 1 GiB bank (loaded here with
 // no drums; bench/big_songs.py writes a slightly shorter one for `rkv`, which loads the drums).
