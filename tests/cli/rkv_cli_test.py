@@ -256,13 +256,15 @@ class Info(Case):
     def test_text_and_json_describe_the_song(self):
         text = rkv("info", DEMOS[0]).stdout.decode()
         for words in ("step time     120 ms, 500.00 steps per minute", "loop start 32",
-                      "instrument 0", "instrument 2", "drum keys", "pan codes     3 5 6"):
+                      "intro         32 steps", "instrument 0", "instrument 2", "drum keys",
+                      "pan codes     3 5 6"):
             self.assertIn(words, text)
         report = json.loads(rkv("info", "--json", DEMOS[0]).stdout)
         self.assertEqual([report["step_count"], report["intro"]["steps"],
                           report["loop_pass"]["steps"], report["loop_pass"]["seconds"],
-                          report["tracks_used"], report["warnings"]],
-                         [288, 32, 256, 30.72, [0, 1, 2, 3], []])
+                          report["tracks_used"], report["warnings"],
+                          [i["voices"] for i in report["instruments"]]],
+                         [288, 32, 256, 30.72, [0, 1, 2, 3], [], ["sounding"] * 3])
         self.assertEqual([m["file"] for m in json.loads(rkv("info", "--json", *DEMOS).stdout)],
                          DEMOS)
 

@@ -126,4 +126,9 @@ TEST(DrumKit, TruncatedResourceIsTreatedAsMissing) {
         EXPECT_EQ(loadDrumSample(player.bank, {entries, 2}, name, slot), 0) << name;
         EXPECT_FALSE(player.bank.voices[slot].exists) << name;
     }
+    // A whole sound into a slot whose voice cannot be made (it exists already) fails too.
+    const auto whole = drumResource(100, 200);
+    const ResourceEntry kick[] = {{"BASS1", "WAVE", whole.data(), whole.size()}};
+    EXPECT_EQ(loadDrumSample(player.bank, {kick, 1}, "BASS1", 476), 1);
+    EXPECT_EQ(loadDrumSample(player.bank, {kick, 1}, "BASS1", 476), 0);
 }
