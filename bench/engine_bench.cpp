@@ -125,10 +125,12 @@ __attribute__((target("avx512f"))) void exactKernelAvx512(const std::uint8_t* co
     }
 }
 
-// The widest kernel this CPU runs, or null.
-ExactKernel widestExactKernel(const char*& name) {
-    if (__builtin_cpu_supports("avx512f")) return name = "AVX-512", exactKernelAvx512;
-    if (__builtin_cpu_supports("avx2")) return name = "AVX2", exactKernelAvx2;
+// The widest kernel this CPU runs, named in the benchmark's label; null, with the benchmark
+// skipped, when it has none.
+ExactKernel widestExactKernel(benchmark::State& state) {
+    if (__builtin_cpu_supports("avx512f")) return state.SetLabel("AVX-512"), exactKernelAvx512;
+    if (__builtin_cpu_supports("avx2")) return state.SetLabel("AVX2"), exactKernelAvx2;
+    state.SkipWithError("no AVX2 on this CPU");
     return nullptr;
 }
 
@@ -162,16 +164,11 @@ double runExactKernel(ExactKernel kernel, std::uint64_t blocks) {
 }
 
 void BM_FloorExactKernel(benchmark::State& state) {
-    const char* name = "";
-    const ExactKernel kernel = widestExactKernel(name);
-    if (!kernel) {
-        state.SkipWithError("no AVX2 on this CPU");
-        return;
-    }
+    const ExactKernel kernel = widestExactKernel(state);
+    if (!kernel) return;
     double done = 0;
     for (auto _ : state)
         done += runExactKernel(kernel, 1);
-    state.SetLabel(name);
     state.counters["voice_samples_per_s"] = benchmark::Counter(done, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FloorExactKernel);
@@ -268,16 +265,11 @@ std::uint64_t busySongVoiceSamples(double seconds) {
 // The floor of the mixing in a 600 s render of the busy song: its voice-samples through the
 // exact kernel. The rest of the floor is the conversion, the writes and the process start.
 void BM_FloorBusySongMixing(benchmark::State& state) {
-    const char* name = "";
-    const ExactKernel kernel = widestExactKernel(name);
-    if (!kernel) {
-        state.SkipWithError("no AVX2 on this CPU");
-        return;
-    }
+    const ExactKernel kernel = widestExactKernel(state);
+    if (!kernel) return;
     const std::uint64_t samples = busySongVoiceSamples(600);
     for (auto _ : state)
         runExactKernel(kernel, samples / (256 * 96));
-    state.SetLabel(name);
     state.counters["voice_samples"] = static_cast<double>(samples);
 }
 BENCHMARK(BM_FloorBusySongMixing)->Unit(benchmark::kMillisecond);
