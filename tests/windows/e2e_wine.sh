@@ -46,7 +46,7 @@ printf 'RKV' >"$WORK/refused.rkv"
 # At the sound server's priority, and Wine's own sound client asking the server to hold 100 ms
 # instead of the 30 ms it asks for by itself (libpulse's PULSE_LATENCY_MSEC): with 30 ms, Wine's
 # path between the program and the server ran dry in 3 of 8 runs with one core kept busy, and in
-# 1 of 4 on a quiet machine; with 100 ms in 2 of 26, both within the first 20 ms of sound.
+# 1 of 4 on a quiet machine; with 100 ms in 4 of 30, at any point of the stream.
 (cd "$WORK" && exec nice -n -10 env LC_ALL=ja_JP.UTF-8 LOCPATH="$LOCALE_DIR" \
     PULSE_LATENCY_MSEC=100 wine "$PLAYER_EXE" \
     >"$WORK/player.log" 2>&1) &
