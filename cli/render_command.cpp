@@ -5,7 +5,6 @@
 
 #include "cli/audio_writer.hpp"
 #include "cli/commands.hpp"
-#include "cli/device_output.hpp"
 #include "cli/session.hpp"
 #include "render/song_renderer.hpp"
 
@@ -13,8 +12,6 @@ namespace rkv::cli {
 
 namespace {
 
-// `rkv play` sends the device exactly what is written here.
-static_assert(render::DEVICE_CALL_FRAMES == DeviceOutput::BUFFER_FRAMES);
 // Written in chunks of 32768 frames (128 KB of 16-bit samples): few system calls, and still in
 // the caches.
 constexpr std::size_t CHUNK_FRAMES = 32768;

@@ -28,7 +28,7 @@ PlayLength songLength(const Song& song, const DrumKitVoices& kit, std::uint64_t 
 
 SongRenderer::SongRenderer(Song&& song)
     : timing_(songTiming(song.header)), player_(std::make_unique<Player>()),
-      loaded_(std::make_unique<Loaded>()), block_(2 * DEVICE_CALL_FRAMES) {
+      loaded_(std::make_unique<Loaded>()) {
     // The offline device always starts.
     loadPlayer(*player_, device_, std::move(song));
     {
@@ -66,7 +66,6 @@ void SongRenderer::restart() {
     limit_ = std::make_unique<TickLimit>(*player_, length_.ticks);
     limit_->start();
     if (rate_ != SAMPLE_RATE) resampler_ = std::make_unique<Resampler>(SAMPLE_RATE, rate_);
-    blockAt_ = blockFrames_ = 0;
     nativeFrame_ = frame_ = 0;
     resampled_.clear();
     resampledAt_ = 0;
@@ -111,25 +110,9 @@ std::uint64_t SongRenderer::length() const {
 std::size_t SongRenderer::readNative(float* stereo, std::size_t frames) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(
         frames, length_.frames() - std::min(length_.frames(), nativeFrame_)));
-    std::size_t done = 0;
-    while (done < n) {
-        if (blockAt_ == blockFrames_) {
-            // A whole call that fits is mixed straight into the caller's buffer.
-            const bool direct = n - done >= DEVICE_CALL_FRAMES;
-            float* into = direct ? stereo + 2 * done : block_.data();
-            mixFrames(player_->bank, into, DEVICE_CALL_FRAMES);
-            if (direct) {
-                done += DEVICE_CALL_FRAMES;
-                continue;
-            }
-            blockAt_ = 0;
-            blockFrames_ = DEVICE_CALL_FRAMES;
-        }
-        const std::size_t k = std::min(n - done, blockFrames_ - blockAt_);
-        std::memcpy(stereo + 2 * done, block_.data() + 2 * blockAt_, 2 * k * sizeof(float));
-        blockAt_ += k;
-        done += k;
-    }
+    // The mixer's sums do not depend on how the stream is cut into calls, so a render mixed in
+    // calls of any size is what the sound device plays in its own.
+    mixFrames(player_->bank, stereo, n);
     nativeFrame_ += n;
     return n;
 }

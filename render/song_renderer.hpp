@@ -14,14 +14,6 @@
 
 namespace rkv::render {
 
-// The mixer's sums depend slightly on how its caller splits the stream into calls, so every
-// render mixes in the calls the sound device makes: a render is then what the device plays.
-#ifdef _WIN32
-constexpr std::size_t DEVICE_CALL_FRAMES = 256;
-#else
-constexpr std::size_t DEVICE_CALL_FRAMES = 512;
-#endif
-
 // The played length of a song, its voices as a fresh player gets them.
 PlayLength songLength(const Song& song, const DrumKitVoices& kit, std::uint64_t loops);
 
@@ -99,10 +91,7 @@ class SongRenderer {
     std::unique_ptr<Player> player_;
     std::unique_ptr<Loaded> loaded_;
     std::unique_ptr<TickLimit> limit_; // after the player: goes first
-    std::vector<float> block_;         // the device call being handed out
-    std::size_t blockAt_ = 0;
-    std::size_t blockFrames_ = 0;
-    std::uint64_t nativeFrame_ = 0; // frames mixed and taken from block_
+    std::uint64_t nativeFrame_ = 0;    // frames mixed
 
     std::unique_ptr<Resampler> resampler_;
     std::vector<float> resampled_; // made, not yet handed out
