@@ -88,7 +88,9 @@ struct AudioWriter::Impl {
 
     SNDFILE* sf = nullptr;
     std::unique_ptr<render::Resampler> resampler;
-    std::vector<std::int16_t> pcm;
+    // Not a vector: the resampler's pieces vary in size, and resizing would clear each new tail.
+    std::unique_ptr<std::int16_t[]> pcm;
+    std::size_t pcmRoom = 0;
     std::vector<float> clamped;
 
     [[noreturn]] void fail(const std::string& why) const {
@@ -245,15 +247,18 @@ struct AudioWriter::Impl {
             written = sf_writef_float(sf, stereo, n);
         } else {
             // 16-bit samples made exactly as the sound device gets them, not by the library.
-            pcm.resize(2 * frames);
-            floatToPcm16(stereo, pcm.data(), 2 * frames);
+            if (pcmRoom < 2 * frames) {
+                pcm = std::make_unique_for_overwrite<std::int16_t[]>(2 * frames);
+                pcmRoom = 2 * frames;
+            }
+            floatToPcm16(stereo, pcm.get(), 2 * frames);
             if (format.container == Container::Wav && std::endian::native == std::endian::little) {
                 // The samples are already the file's bytes: one write, not the library's 16 KB
                 // copies.
-                const auto bytes = static_cast<sf_count_t>(pcm.size() * sizeof(std::int16_t));
-                written = sf_write_raw(sf, pcm.data(), bytes) == bytes ? n : 0;
+                const auto bytes = static_cast<sf_count_t>(2 * frames * sizeof(std::int16_t));
+                written = sf_write_raw(sf, pcm.get(), bytes) == bytes ? n : 0;
             } else {
-                written = sf_writef_short(sf, pcm.data(), n);
+                written = sf_writef_short(sf, pcm.get(), n);
             }
         }
         if (written != n) failWrite();
