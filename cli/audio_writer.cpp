@@ -15,6 +15,9 @@
 #include "cli/session.hpp"
 #include "render/resampler.hpp"
 #include "sound/voice_bank.hpp"
+#ifndef _WIN32
+#include "system/dynamic_library.hpp"
+#endif
 
 namespace rkv::cli {
 
@@ -34,6 +37,39 @@ ssize_t pread(int fd, void* p, std::size_t n, sf_count_t at) {
 using ::pread;
 using ::pwrite;
 #endif
+
+// The sound-file library's calls: linked on Windows, loaded when the first file is written
+// elsewhere (`rkv info` and `rkv play` never need the library and the codecs it pulls in).
+struct Sndfile {
+    decltype(&sf_open_virtual) openVirtual = nullptr;
+    decltype(&sf_command) command = nullptr;
+    decltype(&sf_strerror) errorText = nullptr;
+    decltype(&sf_writef_float) writefFloat = nullptr;
+    decltype(&sf_writef_short) writefShort = nullptr;
+    decltype(&sf_write_raw) writeRaw = nullptr;
+    decltype(&sf_close) close = nullptr;
+    std::string error;
+};
+
+const Sndfile& sndfile() {
+    static const Sndfile calls = [] {
+        Sndfile c;
+#ifdef _WIN32
+        c = Sndfile{&sf_open_virtual, &sf_command,   &sf_strerror, &sf_writef_float,
+                    &sf_writef_short, &sf_write_raw, &sf_close,    {}};
+#else
+        DynamicLibrary library("libsndfile.so.1");
+        if (!(library.find("sf_open_virtual", c.openVirtual) &&
+              library.find("sf_command", c.command) && library.find("sf_strerror", c.errorText) &&
+              library.find("sf_writef_float", c.writefFloat) &&
+              library.find("sf_writef_short", c.writefShort) &&
+              library.find("sf_write_raw", c.writeRaw) && library.find("sf_close", c.close)))
+            c.error = library.error();
+#endif
+        return c;
+    }();
+    return calls;
+}
 
 bool endsWith(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) return false;
@@ -97,7 +133,7 @@ struct AudioWriter::Impl {
         throw CliError(EXIT_CANNOT_WRITE, shownPath + ": cannot write: " + why);
     }
     [[noreturn]] void failWrite() const {
-        fail(writeErrno ? std::strerror(writeErrno) : sf_strerror(sf));
+        fail(writeErrno ? std::strerror(writeErrno) : sndfile().errorText(sf));
     }
 
     static int sndfileFormat(const OutputFormat& f) {
@@ -212,11 +248,12 @@ struct AudioWriter::Impl {
             fd = file.fd;
         }
         static SF_VIRTUAL_IO io{&vLength, &vSeek, &vRead, &vWrite, &vTell};
-        sf = sf_open_virtual(&io, SFM_WRITE, &info, this);
-        if (!sf) fail(writeErrno ? std::strerror(writeErrno) : sf_strerror(nullptr));
+        if (!sndfile().error.empty()) fail(sndfile().error);
+        sf = sndfile().openVirtual(&io, SFM_WRITE, &info, this);
+        if (!sf) fail(writeErrno ? std::strerror(writeErrno) : sndfile().errorText(nullptr));
         // The peak chunk of a float file carries a time stamp: leave it out so equal renders give
         // equal files.
-        sf_command(sf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+        sndfile().command(sf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
         if (toStdout) sendHeader();
 
         if (format.rate != SAMPLE_RATE) {
@@ -242,9 +279,9 @@ struct AudioWriter::Impl {
             clamped.assign(stereo, stereo + 2 * frames);
             for (float& x : clamped)
                 x = std::clamp(x, -1.0f, 1.0f);
-            written = sf_writef_float(sf, clamped.data(), n);
+            written = sndfile().writefFloat(sf, clamped.data(), n);
         } else if (format.floatSamples) {
-            written = sf_writef_float(sf, stereo, n);
+            written = sndfile().writefFloat(sf, stereo, n);
         } else {
             // 16-bit samples made exactly as the sound device gets them, not by the library.
             if (pcmRoom < 2 * frames) {
@@ -256,9 +293,9 @@ struct AudioWriter::Impl {
                 // The samples are already the file's bytes: one write, not the library's 16 KB
                 // copies.
                 const auto bytes = static_cast<sf_count_t>(2 * frames * sizeof(std::int16_t));
-                written = sf_write_raw(sf, pcm.get(), bytes) == bytes ? n : 0;
+                written = sndfile().writeRaw(sf, pcm.get(), bytes) == bytes ? n : 0;
             } else {
-                written = sf_writef_short(sf, pcm.get(), n);
+                written = sndfile().writefShort(sf, pcm.get(), n);
             }
         }
         if (written != n) failWrite();
@@ -292,7 +329,7 @@ struct AudioWriter::Impl {
     }
 
     void discard() {
-        if (sf) sf_close(sf);
+        if (sf) sndfile().close(sf);
         sf = nullptr;
         platform::discardPending(file);
     }
@@ -339,7 +376,7 @@ void AudioWriter::finish() {
     }
     SNDFILE* sf = w.sf;
     w.sf = nullptr;
-    if (sf_close(sf) != 0 || w.writeErrno)
+    if (sndfile().close(sf) != 0 || w.writeErrno)
         w.fail(w.writeErrno ? std::strerror(w.writeErrno) : "cannot finish the file");
     if (w.toStdout) return;
     std::string error;

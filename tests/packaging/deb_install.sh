@@ -27,8 +27,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 deb=$(ls "$WORK"/tuvimoplayer2_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "no .deb in $WORK"
 echo "built $(basename "$deb"), $(stat -c %s "$deb") bytes; depends: $(dpkg-deb -f "$deb" Depends)"
-# Loaded at run time, so only the package's own list brings it.
-dpkg-deb -f "$deb" Depends | grep -q 'libsdl2-2.0-0' || fail "the package does not depend on SDL"
+# Loaded at run time, so only the package's own list brings them.
+for lib in libsdl2-2.0-0 libsndfile1 libsoxr0; do
+    dpkg-deb -f "$deb" Depends | grep -q "$lib" || fail "the package does not depend on $lib"
+done
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "$deb" >"$WORK/apt.log" 2>&1 || fail "apt install: $(tail -5 "$WORK/apt.log")"
 
@@ -50,6 +52,9 @@ done
 
 # The type by extension, and by the magic alone.
 /usr/bin/rkv info $demo/*.rkv >/dev/null || fail "the installed demo songs"
+# The sound-file library and the converter, found when first needed.
+/usr/bin/rkv render $demo/orbit.rkv --seconds 1 --rate 48000 -o "$WORK/orbit.flac" ||
+    fail "the installed rkv cannot write a resampled FLAC"
 cp $demo/orbit.rkv "$WORK/x.rkv" && cp $demo/orbit.rkv "$WORK/song.data"
 for f in x.rkv song.data; do
     type=$(xdg-mime query filetype "$WORK/$f")
@@ -65,4 +70,4 @@ done
 if [ -e "$BUILD/gst/libgstrkv.so" ] && command -v gst-inspect-1.0 >/dev/null; then
     GST_REGISTRY="$WORK/registry.bin" gst-inspect-1.0 rkvdec >/dev/null || fail "gst-inspect rkvdec"
 fi
-echo "PASS: installed, versions, menu entries, AppStream, icons, file type audio/x-rkv, man pages"
+echo "PASS: installed, versions, a resampled FLAC, menu entries, AppStream, icons, file type audio/x-rkv, man pages"
