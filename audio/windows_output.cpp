@@ -142,7 +142,7 @@ void WindowsOutput::playThroughDevice() {
             // What is queued plays out; then the device is closed until woken, which also stops
             // the sound system's own timers.
             if (sink_ && sink_->drained()) sink_.reset();
-            WaitForMultipleObjects(sink_ ? 2 : 1, events, FALSE, INFINITE);
+            WaitForMultipleObjects(sink_ ? 2 : 1, events, FALSE, waitMs());
             continue;
         }
         if (!sink_) {
@@ -165,8 +165,13 @@ void WindowsOutput::playThroughDevice() {
             sink_->write(pcm, BUFFER_FRAMES);
         }
         sink_->play();
-        WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        WaitForMultipleObjects(2, events, FALSE, waitMs());
     }
+}
+
+// Until the device signals room, or until it is time to look for room.
+unsigned long WindowsOutput::waitMs() const {
+    return sink_ && sink_->pollMs() > 0 ? sink_->pollMs() : INFINITE;
 }
 
 void WindowsOutput::keepTimeSilently() {

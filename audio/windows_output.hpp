@@ -24,10 +24,9 @@ class WindowsOutput final : public SoundDevice {
   public:
     // Frames per mixer call, as the SDL output makes them.
     static constexpr std::size_t BUFFER_FRAMES = 256;
-    // How far ahead of the speaker the audio client is kept: 70 ms, so that with the 30 ms the
-    // sound server was seen to hold behind it under Wine (three of Wine's 10 ms periods) a frame
-    // reaches the speaker within 100 ms, as on Linux. On a busy machine it is that server queue,
-    // not ours, that runs dry.
+    // How far ahead of the speaker the audio client is kept: 70 ms, so that a frame reaches the
+    // speaker within 100 ms, as on Linux. Under Wine the sound server holds only 25 ms of it
+    // (three of Wine's 10 ms periods, less the server's own share); the rest waits in Wine.
     static constexpr std::size_t CLIENT_FRAMES = SAMPLE_RATE * 70 / 1000;
     // waveOut: buffers of several mixer calls; the queued ones keep about 370 ms ahead.
     static constexpr std::size_t CALLS_PER_BUFFER = 4;
@@ -69,6 +68,7 @@ class WindowsOutput final : public SoundDevice {
     void keepTimeSilently();
     bool idle() const;
     bool openSink();
+    unsigned long waitMs() const;
     void mix(float* stereo, std::size_t frames);
 
     std::atomic<bool> paused_;

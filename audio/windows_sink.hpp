@@ -13,9 +13,13 @@ namespace rkv {
 class WindowsSink {
   public:
     virtual ~WindowsSink() = default;
-    // Opens the default device at 22050 Hz, stereo, 16-bit, held until play(); `ready` (an
-    // auto-reset event) is signalled when room frees up. False, with the reason, when it fails.
+    // Opens the default device at 22050 Hz, stereo, 16-bit, held until play(); unless pollMs()
+    // says otherwise, `ready` (an auto-reset event) is signalled when room frees up. False, with
+    // the reason, when it fails.
     virtual bool open(void* ready, std::string& error) = 0;
+    // How often to look for room, in milliseconds, when the device signals nothing; 0 when it
+    // signals `ready`.
+    virtual unsigned pollMs() const = 0;
     virtual void close() = 0;
     // Frames write() takes now without waiting.
     virtual std::size_t room() = 0;

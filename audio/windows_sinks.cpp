@@ -41,7 +41,7 @@ class AudioClientSink final : public WindowsSink {
     explicit AudioClientSink(std::size_t bufferFrames) : wanted_(bufferFrames) {}
     ~AudioClientSink() override { close(); }
 
-    bool open(void* ready, std::string& error) override {
+    bool open(void* /*ready*/, std::string& error) override {
         IMMDeviceEnumerator* devices = nullptr;
         HRESULT hr =
             CoCreateInstance(DEVICE_ENUMERATOR, nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
@@ -55,18 +55,25 @@ class AudioClientSink final : public WindowsSink {
                                    reinterpret_cast<void**>(&client_));
         const WAVEFORMATEX format = pcm16Stereo();
         const auto duration = static_cast<REFERENCE_TIME>(wanted_ * 10'000'000ULL / SAMPLE_RATE);
+        // Polled, not event-driven. Under Wine the thread that moves our queued frames on to
+        // the sound server also sets the event, through the wine server and holding its own
+        // lock; the wine server stops answering while it rewrites its registry files (every 30 s
+        // after any change, 50 to 100 ms on a busy machine), and that thread stopped with it
+        // until the sound server's short queue ran dry. Without the event it never waits on the
+        // wine server, and the frames we queued keep flowing.
         if (SUCCEEDED(hr)) {
-            hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
-                                     duration, 0, &format, nullptr);
+            hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, duration, 0, &format, nullptr);
             // A mixer running at another rate or format converts ours when asked to.
             if (FAILED(hr))
                 hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
-                                         AUDCLNT_STREAMFLAGS_EVENTCALLBACK |
-                                             AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
+                                         AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
                                              AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
                                          duration, 0, &format, nullptr);
-            if (SUCCEEDED(hr)) hr = client_->SetEventHandle(static_cast<HANDLE>(ready));
         }
+        // Looked at twice per period of the shared mixer.
+        REFERENCE_TIME period = 0;
+        if (SUCCEEDED(hr) && SUCCEEDED(client_->GetDevicePeriod(&period, nullptr)))
+            pollMs_ = static_cast<unsigned>(std::clamp<REFERENCE_TIME>(period / 20'000, 1, 10));
         if (SUCCEEDED(hr)) hr = client_->GetBufferSize(&size_);
         if (SUCCEEDED(hr))
             hr = client_->GetService(__uuidof(IAudioRenderClient),
@@ -86,6 +93,8 @@ class AudioClientSink final : public WindowsSink {
         release(client_);
         release(device_);
     }
+
+    unsigned pollMs() const override { return pollMs_; }
 
     std::size_t room() override {
         // Never more than asked for ahead of the speaker, even when the buffer came out larger.
@@ -116,6 +125,7 @@ class AudioClientSink final : public WindowsSink {
     IAudioClient* client_ = nullptr;
     IAudioRenderClient* render_ = nullptr;
     UINT32 size_ = 0;
+    unsigned pollMs_ = 5;
 };
 
 class WaveOutSink final : public WindowsSink {
@@ -150,6 +160,8 @@ class WaveOutSink final : public WindowsSink {
         filled_ = 0;
         return true;
     }
+
+    unsigned pollMs() const override { return 0; }
 
     void close() override {
         if (!device_) return;
