@@ -13,6 +13,7 @@
 
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
+#include "cli/wav_header.hpp"
 #include "render/resampler.hpp"
 #include "sound/voice_bank.hpp"
 #ifndef _WIN32
@@ -114,13 +115,13 @@ struct AudioWriter::Impl {
     bool toStdout = false;
     platform::PendingFile file; // the file being written, put in place by finish()
     int fd = -1;                // where the bytes go: the pending file or standard output
-    sf_count_t position = 0;    // the library's idea of where it writes
+    // WAV is written here, the header first with the lengths known in advance (standard output
+    // cannot seek back): its samples are already the file's bytes, and the library with its
+    // codecs is then not loaded at all. A file too large for a WAV header is left to the library.
+    bool ownWav = false;
+    sf_count_t position = 0; // where the next bytes go
     sf_count_t length = 0;
-    // Standard output cannot seek: the header, with the lengths known in advance, goes first, then
-    // every block as it is made. `sent` counts the bytes already out.
-    std::vector<std::uint8_t> header;
-    sf_count_t sent = -1; // -1 while the header is still being made
-    int writeErrno = 0;   // the system's reason for a failed write, reported over the library's
+    int writeErrno = 0; // the system's reason for a failed write, reported over the library's
 
     SNDFILE* sf = nullptr;
     std::unique_ptr<render::Resampler> resampler;
@@ -175,7 +176,7 @@ struct AudioWriter::Impl {
     }
     static sf_count_t vRead(void* ptr, sf_count_t count, void* user) {
         Impl& w = self(user);
-        if (w.toStdout || count <= 0) return 0;
+        if (count <= 0) return 0;
         const ssize_t n = pread(w.fd, ptr, static_cast<std::size_t>(count), w.position);
         if (n <= 0) return 0;
         w.position += n;
@@ -183,19 +184,7 @@ struct AudioWriter::Impl {
     }
     static sf_count_t vWrite(const void* ptr, sf_count_t count, void* user) {
         Impl& w = self(user);
-        const auto n = static_cast<std::size_t>(count);
-        if (w.toStdout && w.sent < 0) {
-            // Still the header: kept until the lengths are filled in.
-            const auto end = static_cast<std::size_t>(w.position) + n;
-            if (end > w.header.size()) w.header.resize(end);
-            std::memcpy(w.header.data() + w.position, ptr, n);
-        } else if (w.toStdout && w.position < w.sent) {
-            // The library rewrites the header at the end; ours already went out, complete.
-        } else if (!w.writeAll(ptr, n, w.position)) {
-            return 0;
-        } else if (w.toStdout) {
-            w.sent += count;
-        }
+        if (!w.writeAll(ptr, static_cast<std::size_t>(count), w.position)) return 0;
         w.position += count;
         w.length = std::max(w.length, w.position);
         return count;
@@ -208,30 +197,16 @@ struct AudioWriter::Impl {
                SAMPLE_RATE;
     }
 
-    // Fills in the lengths of the header the library made for an empty file and sends it.
-    void sendHeader() {
-        const std::uint64_t dataBytes = outputFrames() * 2 * (format.floatSamples ? 4 : 2);
-        const auto put = [&](std::size_t at, std::uint64_t v) {
-            const auto clamped = static_cast<std::uint32_t>(std::min<std::uint64_t>(v, UINT32_MAX));
-            for (int i = 0; i < 4 && at + 4 <= header.size(); ++i)
-                header[at + static_cast<std::size_t>(i)] =
-                    static_cast<std::uint8_t>(clamped >> (8 * i));
-        };
-        put(4, header.size() - 8 + dataBytes);
-        for (std::size_t at = 12; at + 8 <= header.size();) {
-            const std::string id(header.begin() + static_cast<long>(at),
-                                 header.begin() + static_cast<long>(at) + 4);
-            if (id == "fact") put(at + 8, outputFrames());
-            if (id == "data") {
-                put(at + 4, dataBytes);
-                break;
-            }
-            at += 8 + (header[at + 4] | header[at + 5] << 8 | header[at + 6] << 16 |
-                       static_cast<std::size_t>(header[at + 7]) << 24);
-        }
+    void putSamples(const void* data, std::size_t n) {
+        if (!writeAll(data, n, position)) failWrite();
+        position += static_cast<sf_count_t>(n);
+    }
+
+    void putHeader(std::uint64_t frames) {
+        const std::vector<std::uint8_t> header =
+            wavHeader(format.floatSamples, format.rate, frames);
         if (!writeAll(header.data(), header.size(), 0)) failWrite();
-        sent = static_cast<sf_count_t>(header.size());
-        header = {};
+        position = static_cast<sf_count_t>(header.size());
     }
 
     void open() {
@@ -247,14 +222,20 @@ struct AudioWriter::Impl {
             if (!platform::openPending(path, file, error)) fail(error);
             fd = file.fd;
         }
-        static SF_VIRTUAL_IO io{&vLength, &vSeek, &vRead, &vWrite, &vTell};
-        if (!sndfile().error.empty()) fail(sndfile().error);
-        sf = sndfile().openVirtual(&io, SFM_WRITE, &info, this);
-        if (!sf) fail(writeErrno ? std::strerror(writeErrno) : sndfile().errorText(nullptr));
-        // The peak chunk of a float file carries a time stamp: leave it out so equal renders give
-        // equal files.
-        sndfile().command(sf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-        if (toStdout) sendHeader();
+        const std::uint64_t dataBytes = outputFrames() * 2 * (format.floatSamples ? 4 : 2);
+        ownWav = format.container == Container::Wav && std::endian::native == std::endian::little &&
+                 (toStdout || dataBytes < UINT32_MAX - 4096);
+        if (ownWav) {
+            putHeader(outputFrames());
+        } else {
+            static SF_VIRTUAL_IO io{&vLength, &vSeek, &vRead, &vWrite, &vTell};
+            if (!sndfile().error.empty()) fail(sndfile().error);
+            sf = sndfile().openVirtual(&io, SFM_WRITE, &info, this);
+            if (!sf) fail(writeErrno ? std::strerror(writeErrno) : sndfile().errorText(nullptr));
+            // The peak chunk of a float file carries a time stamp: leave it out so equal renders
+            // give equal files.
+            sndfile().command(sf, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+        }
 
         if (format.rate != SAMPLE_RATE) {
             try {
@@ -281,6 +262,7 @@ struct AudioWriter::Impl {
                 x = std::clamp(x, -1.0f, 1.0f);
             written = sndfile().writefFloat(sf, clamped.data(), n);
         } else if (format.floatSamples) {
+            if (ownWav) return putSamples(stereo, 2 * frames * sizeof(float));
             written = sndfile().writefFloat(sf, stereo, n);
         } else {
             // 16-bit samples made exactly as the sound device gets them, not by the library.
@@ -289,6 +271,7 @@ struct AudioWriter::Impl {
                 pcmRoom = 2 * frames;
             }
             floatToPcm16(stereo, pcm.get(), 2 * frames);
+            if (ownWav) return putSamples(pcm.get(), 2 * frames * sizeof(std::int16_t));
             if (format.container == Container::Wav && std::endian::native == std::endian::little) {
                 // The samples are already the file's bytes: one write, not the library's 16 KB
                 // copies.
@@ -374,10 +357,16 @@ void AudioWriter::finish() {
         std::vector<float> silence(2 * (w.outputFrames() - w.framesOut));
         w.encode(silence.data(), silence.size() / 2);
     }
-    SNDFILE* sf = w.sf;
-    w.sf = nullptr;
-    if (sndfile().close(sf) != 0 || w.writeErrno)
-        w.fail(w.writeErrno ? std::strerror(w.writeErrno) : "cannot finish the file");
+    if (w.ownWav) {
+        // The resampler may end a frame off the length foreseen: the file's header says what is
+        // there.
+        if (!w.toStdout && w.framesOut != w.outputFrames()) w.putHeader(w.framesOut);
+    } else {
+        SNDFILE* sf = w.sf;
+        w.sf = nullptr;
+        if (sndfile().close(sf) != 0 || w.writeErrno)
+            w.fail(w.writeErrno ? std::strerror(w.writeErrno) : "cannot finish the file");
+    }
     if (w.toStdout) return;
     std::string error;
     if (!platform::commitPending(w.file, error)) w.fail(error);

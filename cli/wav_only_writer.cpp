@@ -11,6 +11,7 @@
 #include "cli/audio_writer.hpp"
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
+#include "cli/wav_header.hpp"
 #include "sound/voice_bank.hpp"
 
 namespace rkv::cli {
@@ -48,44 +49,6 @@ struct AudioWriter::Impl {
             bytes.insert(bytes.end(), p, p + n);
         }
     }
-    void put32(std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
-                                   std::uint8_t(v >> 24)};
-        put(b, 4);
-    }
-    void put16(std::uint16_t v) {
-        const std::uint8_t b[2] = {std::uint8_t(v), std::uint8_t(v >> 8)};
-        put(b, 2);
-    }
-    // The header is complete up front: the frame count is known before the first frame. A float
-    // file carries a fact chunk and a padding chunk, as the full writer's library writes them.
-    void header() {
-        const std::uint32_t sampleBytes = floatSamples ? 4 : 2;
-        const auto data = static_cast<std::uint32_t>(totalFrames * 2 * sampleBytes);
-        constexpr std::uint32_t PAD_BYTES = 24;
-        const std::uint32_t extra = floatSamples ? 12 + 8 + PAD_BYTES : 0;
-        put("RIFF", 4);
-        put32(4 + 8 + 16 + extra + 8 + data);
-        put("WAVEfmt ", 8);
-        put32(16);
-        put16(floatSamples ? 3 : 1);
-        put16(2);
-        put32(SAMPLE_RATE);
-        put32(SAMPLE_RATE * 2 * sampleBytes);
-        put16(static_cast<std::uint16_t>(2 * sampleBytes));
-        put16(static_cast<std::uint16_t>(8 * sampleBytes));
-        if (floatSamples) {
-            put("fact", 4);
-            put32(4);
-            put32(static_cast<std::uint32_t>(totalFrames));
-            put("PAD ", 4);
-            put32(PAD_BYTES);
-            const std::uint8_t zeros[PAD_BYTES] = {};
-            put(zeros, PAD_BYTES);
-        }
-        put("data", 4);
-        put32(data);
-    }
     void discard() { platform::discardPending(file); }
     ~Impl() { discard(); }
 };
@@ -102,7 +65,8 @@ AudioWriter::AudioWriter(const std::string& path, const OutputFormat& format, st
     w.toFile = path != "-";
     std::string error;
     if (w.toFile && !platform::openPending(path, w.file, error)) w.fail(error);
-    w.header();
+    const std::vector<std::uint8_t> header = wavHeader(w.floatSamples, SAMPLE_RATE, frames);
+    w.put(header.data(), header.size());
 }
 
 AudioWriter::~AudioWriter() {

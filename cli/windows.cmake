@@ -14,6 +14,7 @@ endforeach()
 add_library(rkv_cli_core STATIC
   session.cpp
   $<IF:$<BOOL:${RKV_WIN_FULL_WRITER}>,audio_writer.cpp,wav_only_writer.cpp>
+  wav_header.cpp
   info_command.cpp
   render_command.cpp
   play_command.cpp
