@@ -39,8 +39,8 @@ using ::pread;
 using ::pwrite;
 #endif
 
-// The sound-file library's calls: linked on Windows, loaded when the first file is written
-// elsewhere (`rkv info` and `rkv play` never need the library and the codecs it pulls in).
+// The sound-file library's calls: linked on Windows, loaded elsewhere when the first FLAC, Ogg or
+// outsized WAV file is written (most runs never need the library and the codecs it pulls in).
 struct Sndfile {
     decltype(&sf_open_virtual) openVirtual = nullptr;
     decltype(&sf_command) command = nullptr;
@@ -71,6 +71,9 @@ const Sndfile& sndfile() {
     }();
     return calls;
 }
+
+// WAV samples are little-endian: ours are written as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
 
 bool endsWith(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) return false;
@@ -223,8 +226,7 @@ struct AudioWriter::Impl {
             fd = file.fd;
         }
         const std::uint64_t dataBytes = outputFrames() * 2 * (format.floatSamples ? 4 : 2);
-        ownWav = format.container == Container::Wav && std::endian::native == std::endian::little &&
-                 (toStdout || dataBytes < UINT32_MAX - 4096);
+        ownWav = format.container == Container::Wav && (toStdout || dataBytes < UINT32_MAX - 4096);
         if (ownWav) {
             putHeader(outputFrames());
         } else {
@@ -272,7 +274,7 @@ struct AudioWriter::Impl {
             }
             floatToPcm16(stereo, pcm.get(), 2 * frames);
             if (ownWav) return putSamples(pcm.get(), 2 * frames * sizeof(std::int16_t));
-            if (format.container == Container::Wav && std::endian::native == std::endian::little) {
+            if (format.container == Container::Wav) {
                 // The samples are already the file's bytes: one write, not the library's 16 KB
                 // copies.
                 const auto bytes = static_cast<sf_count_t>(2 * frames * sizeof(std::int16_t));
