@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cli/audio_writer.hpp"
+#include "cli/wav_header.hpp"
 #include "engine_player.hpp"
 #include "render/song_timing.hpp"
 
@@ -189,6 +191,36 @@ TEST(AudioWriter, ResamplesToTheRequestedRate) {
     }
     EXPECT_NEAR(crossings, 2000.0 * (static_cast<double>(info.frames) - 2000) / 48000.0, 4.0);
     EXPECT_NEAR(peak, 0.5f, 0.01f);
+}
+
+// rkv writes WAV headers itself; they must stay the sound-file library's, byte for byte.
+TEST(AudioWriter, WavHeadersAreTheSoundFileLibrarysOwn) {
+    const std::string path = tempDir("header") + "/library.wav";
+    for (const bool floatSamples : {false, true})
+        for (const int rate : {22050, 48000})
+            for (const sf_count_t frames : {0, 1001}) {
+                SF_INFO info{};
+                info.samplerate = rate;
+                info.channels = 2;
+                info.format = SF_FORMAT_WAV | (floatSamples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+                SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+                ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+                sf_command(f, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+                const std::vector<float> silence(2 * static_cast<std::size_t>(frames));
+                sf_writef_float(f, silence.data(), frames);
+                sf_close(f);
+                const auto header =
+                    wavHeader(floatSamples, rate, static_cast<std::uint64_t>(frames));
+                std::vector<std::uint8_t> file(header.size());
+                std::FILE* in = std::fopen(path.c_str(), "rb");
+                ASSERT_NE(in, nullptr);
+                EXPECT_EQ(std::fread(file.data(), 1, file.size(), in), file.size());
+                std::fclose(in);
+                EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin()))
+                    << (floatSamples ? "float" : "16-bit") << ", " << rate << " Hz, " << frames;
+                EXPECT_EQ(fs::file_size(path), header.size() + static_cast<std::size_t>(frames) *
+                                                                   (floatSamples ? 8 : 4));
+            }
 }
 
 } // namespace
