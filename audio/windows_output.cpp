@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "audio/pause_control.hpp"
 
@@ -20,6 +21,15 @@ constexpr std::size_t WAVEOUT_FRAMES =
 // The first moments of a freshly started stream may stutter in the sound system: they get
 // silence, and the mixer starts behind it.
 constexpr std::size_t PRIMING_FRAMES = 2 * WAVEOUT_FRAMES;
+
+// Told to a debugger (Wine prints it with WINEDEBUG=warn+debugstr) when sound stops: if our queue
+// never ran dry, any gap a listener heard came from further down the sound path.
+void reportLowestQueue(std::size_t frames) {
+    char text[96];
+    std::snprintf(text, sizeof text, "TuvimoPlayer2: sound queue never below %lu frames\n",
+                  static_cast<unsigned long>(frames));
+    OutputDebugStringA(text);
+}
 
 } // namespace
 
@@ -137,8 +147,16 @@ void WindowsOutput::playThroughDevice() {
     float stereo[2 * BUFFER_FRAMES];
     std::int16_t pcm[2 * BUFFER_FRAMES];
     std::size_t priming = PRIMING_FRAMES;
+    // The fewest frames found queued ahead of the speaker, from the first mixed frame on.
+    std::size_t lowest = 0;
+    bool playing = false;
+    auto endPlaying = [&] {
+        if (playing) reportLowestQueue(lowest);
+        playing = false;
+    };
     while (!stopping_) {
         if (idle()) {
+            endPlaying();
             // What is queued plays out; then the device is closed until woken, which also stops
             // the sound system's own timers.
             if (sink_ && sink_->drained()) sink_.reset();
@@ -159,14 +177,21 @@ void WindowsOutput::playThroughDevice() {
             sink_->write(pcm, n);
             priming -= n;
         }
+        // Looked at where it is lowest: after the wait, before the refill.
+        if (playing) lowest = std::min(lowest, sink_->queued());
         while (priming == 0 && !stopping_ && sink_->room() >= BUFFER_FRAMES && !idle()) {
             mix(stereo, BUFFER_FRAMES);
             floatToPcm16(stereo, pcm, 2 * BUFFER_FRAMES);
             sink_->write(pcm, BUFFER_FRAMES);
         }
         sink_->play();
+        if (priming == 0 && !playing) {
+            playing = true;
+            lowest = sink_->queued();
+        }
         WaitForMultipleObjects(2, events, FALSE, waitMs());
     }
+    endPlaying();
 }
 
 // Until the device signals room, or until it is time to look for room.

@@ -24,6 +24,8 @@ class WindowsSink {
     // Frames write() takes now without waiting.
     virtual std::size_t room() = 0;
     virtual void write(const std::int16_t* frames, std::size_t count) = 0;
+    // Frames written that the device has not played yet.
+    virtual std::size_t queued() = 0;
     virtual void play() = 0;
     // Everything written has been played.
     virtual bool drained() = 0;

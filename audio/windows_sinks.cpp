@@ -99,8 +99,8 @@ class AudioClientSink final : public WindowsSink {
     std::size_t room() override {
         // Never more than asked for ahead of the speaker, even when the buffer came out larger.
         const std::size_t limit = std::min<std::size_t>(size_, wanted_);
-        const std::size_t queued = padding();
-        return queued < limit ? limit - queued : 0;
+        const std::size_t ahead = padding();
+        return ahead < limit ? limit - ahead : 0;
     }
 
     void write(const std::int16_t* frames, std::size_t count) override {
@@ -112,12 +112,14 @@ class AudioClientSink final : public WindowsSink {
 
     void play() override { client_->Start(); }
 
+    std::size_t queued() override { return padding(); }
+
     bool drained() override { return padding() == 0; }
 
   private:
     std::size_t padding() {
-        UINT32 queued = 0;
-        return SUCCEEDED(client_->GetCurrentPadding(&queued)) ? queued : 0;
+        UINT32 frames = 0;
+        return SUCCEEDED(client_->GetCurrentPadding(&frames)) ? frames : 0;
     }
 
     std::size_t wanted_;
@@ -188,6 +190,13 @@ class WaveOutSink final : public WindowsSink {
     void play() override {
         if (filled_ > 0) submit();
         waveOutRestart(device_);
+    }
+
+    std::size_t queued() override {
+        std::size_t frames = filled_;
+        for (const WAVEHDR& h : headers_)
+            if (h.dwFlags & WHDR_INQUEUE) frames += h.dwBufferLength / 4;
+        return frames;
     }
 
     bool drained() override {

@@ -3,8 +3,9 @@
 #  1. the window by its title shows the TITLE picture at (2, 2);
 #  2. a file without the magic and a file the loader refuses each get the "File error!" box;
 #  3. a song loaded through the open dialog plays into a headless PulseAudio null sink, and the
-#     recording equals `rkv.exe render` sample for sample from the first played tick to the stop
-#     (rare dropouts inside Wine's sound path are skipped and shown);
+#     recording equals `rkv.exe render` sample for sample from the first played tick to the stop;
+#     the player's own queue never ran dry, so the rare dropouts of Wine's sound path that may
+#     remain are told apart, skipped and shown;
 #  4. stopped, the player itself uses at most 0.1 % of a core (the wine server's share is shown);
 #  5. WM_DELETE_WINDOW closes it with exit code 0.
 # Usage: e2e_wine.sh PLAYER_EXE RKV_EXE TITLE_BMP SONG LOCALE_DIR
@@ -46,8 +47,9 @@ printf 'RKV' >"$WORK/refused.rkv"
 # At the sound server's priority, with the buffering Wine's sound client asks for by itself
 # (asking it for 100 ms also stretched its period to 20 ms and made the server wait for 50 ms of
 # sound after any underrun).
+# What the player tells a debugger (how low its sound queue got) lands in player.log.
 (cd "$WORK" && exec nice -n -10 env LC_ALL=ja_JP.UTF-8 LOCPATH="$LOCALE_DIR" \
-    wine "$PLAYER_EXE" >"$WORK/player.log" 2>&1) &
+    WINEDEBUG=warn+debugstr wine "$PLAYER_EXE" >"$WORK/player.log" 2>&1) &
 APP_PID=$!
 WID=$(wait_window '^TuvimoPlayer2$' 30) || fail "the player window did not appear"
 
@@ -89,6 +91,9 @@ echo "ok: File error! for a file without the magic and for a refused file"
 # 3. Play (the sound reaches the sink within a second or so), stop after five seconds of recording.
 open_file "$WORK/song.rkv"
 start=$(stat -c %s "$WORK/rec.raw")
+# CPU time the hypervisor gave to others while this machine wanted it (its "steal", in ticks).
+steal() { awk '$1 == "cpu" { print $9 }' /proc/stat; }
+steal0=$(steal)
 click 70 66
 for i in $(seq 300); do
     [ $(($(stat -c %s "$WORK/rec.raw") - start)) -ge $((5 * 22050 * 4)) ] && break
@@ -96,21 +101,33 @@ for i in $(seq 300); do
 done
 stopped=$(stat -c %s "$WORK/rec.raw")
 click 120 66
+stolen=$(($(steal) - steal0))
+# Reported once the stopped song's voices have rung out.
+queue_report() { grep -o 'sound queue never below [0-9]* frames' "$WORK/player.log"; }
+for i in $(seq 600); do queue_report >/dev/null && break; sleep 0.05; done
+lowest=$(queue_report | head -1 | tr -dc 0-9)
+[ -n "$lowest" ] || fail "the player did not report its sound queue: $(tail -5 "$WORK/player.log")"
 wine "$RKV_EXE" render "$(winepath -w "$WORK/song.rkv")" --seconds 8 -o - 2>/dev/null |
     tail -c +45 >"$WORK/render.raw"
-/usr/bin/python3 - "$WORK/rec.raw" "$WORK/render.raw" "$stopped" <<'PY' || fail "the sound differs"
+/usr/bin/python3 - "$WORK/rec.raw" "$WORK/render.raw" "$stopped" "$lowest" "$stolen" <<'PY' ||
+import os
 import sys
 import numpy as np
 rec = np.fromfile(sys.argv[1], "<i2").reshape(-1, 2)
 ref = np.fromfile(sys.argv[2], "<i2").reshape(-1, 2)
 stop = int(sys.argv[3]) // 4  # the recording's length in frames when the stop was clicked
+lowest = int(sys.argv[4])  # the fewest frames the player found queued in Wine while playing
+stolen_ms = 1000 * int(sys.argv[5]) // os.sysconf("SC_CLK_TCK")
 first = p = int(np.flatnonzero(rec.any(axis=1))[0])  # the first played tick: the render's frame 0
 q, dropouts = 0, []
-# Every frame must equal the render's until the stop. Wine's own sound thread may still, rarely,
-# refill the server late (2 of 55 runs here, with 49 ms or more of ours queued in Wine): the
-# recording then holds a run of zeros and goes on a little further into the stream. Such dropouts
-# are shown with where they fell and how long they were; any other difference fails, and every
-# recorded frame outside them must equal the render's.
+# Every frame must equal the render's until the stop. Wine's own sound thread keeps only 25 ms in
+# the sound server and refills it every 10 ms; woken late (when the hypervisor gives this virtual
+# machine's CPU to others, or now and then on an idle machine), it lets the server run dry. The
+# recording then holds a run of zeros, or none, and goes on a few frames further into the stream:
+# fewer than the 256 of one of the player's own buffers. With frames of ours still queued in Wine
+# all along, such a dropout is Wine's: it is shown with where it fell and what it cost. Any other
+# difference fails, and so does a queue of ours that ran dry.
+LOST = 256
 while True:
     n = min(len(rec) - p, len(ref) - q)
     differ = np.flatnonzero((rec[p : p + n] != ref[q : q + n]).any(axis=1))
@@ -118,19 +135,30 @@ while True:
         p, q = p + n, q + n
         break
     p, q = p + int(differ[0]), q + int(differ[0])
-    gap = np.flatnonzero(rec[p : p + 22050].any(axis=1))
-    after = rec[p + gap[0] : p + gap[0] + 256].tobytes() if len(gap) else b""
-    at = ref[q : q + 8192].tobytes().find(after) if after else -1
-    if rec[p].any() or at < 0 or at % 4:
+    sounding = np.flatnonzero(rec[p : p + 22050].any(axis=1))
+    if len(sounding) == 0:
+        break  # silence for good: the stop
+    zeros = int(sounding[0])
+    # Where the recording goes on, up to the next dropout if one follows soon.
+    resumed = rec[p + zeros : p + zeros + 256]
+    silent = np.flatnonzero(~resumed.any(axis=1))
+    if len(silent) and silent[0] >= 32:
+        resumed = resumed[: silent[0]]
+    at = ref[q : q + LOST + 256].tobytes().find(resumed.tobytes())
+    if at < 0 or at % 4 or at // 4 >= LOST:
         break  # not a dropout: the stop, or a real difference
-    dropouts.append(f"{q / 22050:.2f} s, {int(gap[0])} frames")
-    p, q = p + int(gap[0]), q + at // 4
+    dropouts.append(f"{q / 22050:.2f} s: {zeros} frames silent, {at // 4} lost")
+    p, q = p + zeros, q + at // 4
 print(f"recording equals the render for {q / 22050:.2f} s from the first played tick"
       f" (dropouts in Wine's sound path: {', '.join(dropouts) or 'none'};"
+      f" the player's queue never below {lowest} frames, {lowest / 22.05:.0f} ms;"
+      f" CPU time taken by the hypervisor meanwhile: {stolen_ms} ms;"
       f" stop clicked at {(stop - first) / 22050:.2f} s)")
 # Equal up to the stop: every frame recorded before the click was read was played before it.
 assert p >= stop
+assert lowest > 0, "the player's own sound queue ran dry"
 PY
+    fail "the sound differs"
 echo "ok: the recording equals the render sample for sample"
 
 # 4. Idle, stopped: the player's own CPU time. It is idle once the voices have rung out (some go
