@@ -34,11 +34,18 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
     __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
 
+// A sample's distance from the 8-bit midpoint. Subtracted as integers, it lets the compiler flip
+// the bytes' top bit before widening them (one operation per 64 samples) instead of subtracting
+// in floats after (one per 16); the value is the same exact integer either way.
+inline float centred(std::uint8_t sample) {
+    return static_cast<float>(sample - 128);
+}
+
 // Adds n samples of one voice into the accumulators.
 RKV_VECTOR_CLONES void addVoice(const std::uint8_t* __restrict s, float gl, float gr,
                                 float* __restrict left, float* __restrict right, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
-        const float x = static_cast<float>(s[i]) - 128.0f;
+        const float x = centred(s[i]);
         left[i] += x * gl;
         right[i] += x * gr;
     }
@@ -58,10 +65,10 @@ RKV_VECTOR_CLONES void addVoiceQuad(const Share* v, float* __restrict left, floa
     const float al = v[0].gainLeft, bl = v[1].gainLeft, cl = v[2].gainLeft, dl = v[3].gainLeft;
     const float ar = v[0].gainRight, br = v[1].gainRight, cr = v[2].gainRight, dr = v[3].gainRight;
     for (std::size_t i = 0; i < n; ++i) {
-        const float w = static_cast<float>(a[i]) - 128.0f;
-        const float x = static_cast<float>(b[i]) - 128.0f;
-        const float y = static_cast<float>(c[i]) - 128.0f;
-        const float z = static_cast<float>(d[i]) - 128.0f;
+        const float w = centred(a[i]);
+        const float x = centred(b[i]);
+        const float y = centred(c[i]);
+        const float z = centred(d[i]);
         float l = left[i] + w * al;
         float r = right[i] + w * ar;
         l = l + x * bl;
