@@ -22,8 +22,9 @@ constexpr std::size_t WAVEOUT_FRAMES =
 // silence, and the mixer starts behind it.
 constexpr std::size_t PRIMING_FRAMES = 2 * WAVEOUT_FRAMES;
 
-// Told to a debugger (Wine prints it with WINEDEBUG=warn+debugstr) when sound stops: if our queue
-// never ran dry, any gap a listener heard came from further down the sound path.
+// Told to a debugger once the sound stops, when this thread has nothing left to feed (Wine prints
+// it with WINEDEBUG=warn+debugstr): if our queue never ran dry, any gap a listener heard came from
+// further down the sound path.
 void reportLowestQueue(std::size_t frames) {
     char text[96];
     std::snprintf(text, sizeof text, "TuvimoPlayer2: sound queue never below %lu frames\n",
