@@ -54,7 +54,7 @@ desktop_playing() { # the player started, the song loaded and played until the s
     load_through_dialog "$WORK/songs/song.rkv"
     wait_window_gone '^ファイルの読み込み$' "$DIALOG" || fail "the dialog stayed open"
     click 70 66 # play
-    wait_for 10 streams 1 || fail "play opened no stream on the server"
+    wait_until 10 streams 1 || fail "play opened no stream on the server"
 }
 
 if [ "$MODE" = pipewire ]; then
@@ -80,9 +80,9 @@ desktop)
     busy 40
     desktop_playing
     played=$(($(stat -c %s "$WORK/rec.raw") + SECONDS_PLAYED * 88200))
-    wait_for 40 size_at_least "$WORK/rec.raw" $played || fail "the recorder stalled"
+    wait_until 40 size_at_least "$WORK/rec.raw" $played || fail "the recorder stalled"
     click 120 66 # stop
-    wait_for 10 streams 0 || fail "the stream stayed open after stop"
+    wait_until 10 streams 0 || fail "the stream stayed open after stop"
     close_player || fail "the player did not exit cleanly"
     end_recording "$WORK/rec.raw"
     conditions
@@ -92,14 +92,14 @@ desktop)
 idle)
     song --seconds 1
     start_ready_player
-    wait_for 10 streams 0 || fail "the idle player keeps a stream open"
+    wait_until 10 streams 0 || fail "the idle player keeps a stream open"
     measure_idle "idle, no song"
     load_through_dialog "$WORK/songs/song.rkv"
     wait_window_gone '^ファイルの読み込み$' "$DIALOG" || fail "the dialog stayed open"
     click 70 66 # play
-    wait_for 10 streams 1 || fail "play opened no stream on the server"
+    wait_until 10 streams 1 || fail "play opened no stream on the server"
     click 120 66 # stop: the notes ring out, then the stream closes
-    wait_for 10 streams 0 || fail "the stream stayed open after stop"
+    wait_until 10 streams 0 || fail "the stream stayed open after stop"
     measure_idle "stopped with a song"
     close_player || fail "the player did not exit cleanly"
     ;;
@@ -107,11 +107,11 @@ restart)
     song --seconds 1
     "$RKV" play "$WORK/songs/song.rkv" 2>"$WORK/rkv.err" &
     RKV_PID=$!
-    wait_for 10 streams 1 || fail "rkv play opened no stream"
+    wait_until 10 streams 1 || fail "rkv play opened no stream"
     kill -KILL $PULSE_PID
     wait $PULSE_PID 2>/dev/null
     code=0
-    wait_for 10 eval '! kill -0 $RKV_PID 2>/dev/null' || fail "rkv play went on without a server"
+    wait_until 10 eval '! kill -0 $RKV_PID 2>/dev/null' || fail "rkv play went on without a server"
     wait $RKV_PID || code=$?
     [ "$code" = 5 ] || fail "rkv play exited $code when the server went away, not 5"
     [ "$(wc -l <"$WORK/rkv.err")" = 1 ] || fail "not one line: $(cat "$WORK/rkv.err")"
@@ -123,7 +123,7 @@ restart)
     wait $PULSE_PID 2>/dev/null
     start_pulse
     record "$WORK/rec.raw"
-    wait_for 15 sounding "$WORK/rec.raw" || fail "the player did not come back to the server"
+    wait_until 15 sounding "$WORK/rec.raw" || fail "the player did not come back to the server"
     close_player || fail "the player did not exit cleanly after the server came back"
     echo "ok: the desktop player played on the new server and closed with exit code 0"
     ;;

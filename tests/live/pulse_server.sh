@@ -1,5 +1,6 @@
 # A private headless sound server with a null sink at 22050 Hz, a recorder on its monitor, and
-# busy processes for load (sourced after x_session.sh, whose WORK, fail and cleanup it uses).
+# busy processes for load (sourced after x_session.sh, whose WORK, fail, wait_until and cleanup
+# it uses).
 PULSE_PID=
 PAREC_PID=
 PIPEWIRE_PIDS=
@@ -15,23 +16,13 @@ load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2
 set-default-sink S
 PA
 
-# Polls for up to $1 seconds until the rest, run as a command, succeeds.
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.05
-    done
-}
-
 # The server (and the recorder) above the busy processes, as a desktop's would be.
 start_pulse() {
     nice -n -10 pulseaudio -n -F "$WORK/server.pa" --daemonize=no --exit-idle-time=-1 \
         --disallow-exit >>"$WORK/pulse.log" 2>&1 &
     PULSE_PID=$!
     SERVER_PID=$PULSE_PID
-    wait_for 10 pactl info >/dev/null 2>&1 || fail "the sound server did not start"
+    wait_until 10 pactl info >/dev/null 2>&1 || fail "the sound server did not start"
 }
 
 # PipeWire and its PulseAudio layer instead, on a session bus of their own, the graph at 22050 Hz
@@ -43,35 +34,35 @@ start_pipewire() {
         >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rate.conf"
     dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >>"$WORK/pulse.log" 2>&1 &
     PIPEWIRE_PIDS=$!
-    wait_for 10 test -S "$WORK/bus" || fail "the session bus did not start"
+    wait_until 10 test -S "$WORK/bus" || fail "the session bus did not start"
     nice -n -10 pipewire >>"$WORK/pulse.log" 2>&1 &
     SERVER_PID=$!
     PIPEWIRE_PIDS="$PIPEWIRE_PIDS $SERVER_PID"
     # The session manager gives up at once when PipeWire is not listening yet.
-    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "PipeWire did not start"
+    wait_until 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "PipeWire did not start"
     local part
     for part in wireplumber pipewire-pulse; do
         nice -n -10 $part >>"$WORK/pulse.log" 2>&1 &
         PIPEWIRE_PIDS="$PIPEWIRE_PIDS $!"
     done
-    wait_for 10 pactl info >/dev/null 2>&1 || fail "PipeWire's PulseAudio layer did not start"
+    wait_until 10 pactl info >/dev/null 2>&1 || fail "PipeWire's PulseAudio layer did not start"
     pactl load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2 >/dev/null
-    wait_for 10 eval 'pactl list short sinks | grep -q "^[0-9]*\sS\s"' || fail "no null sink"
+    wait_until 10 eval 'pactl list short sinks | grep -q "^[0-9]*\sS\s"' || fail "no null sink"
     pactl set-default-sink S
     # The session manager links streams: it is at work once it has made S the default.
-    wait_for 10 eval 'pactl info | grep -q "^Default Sink: S$"' || fail "no session manager"
+    wait_until 10 eval 'pactl info | grep -q "^Default Sink: S$"' || fail "no session manager"
 }
 
 record() {
     nice -n -10 parec -d S.monitor --format=s16le --rate=22050 --channels=2 --raw \
         --latency-msec=100 >"$1" &
     PAREC_PID=$!
-    wait_for 10 test -s "$1" || fail "the recorder did not start"
+    wait_until 10 test -s "$1" || fail "the recorder did not start"
 }
 
 end_recording() { # waits until the recording holds half a second past what is in it now
     local want=$(($(stat -c %s "$1") + 44100))
-    wait_for 10 size_at_least "$1" $want || fail "the recorder stalled"
+    wait_until 10 size_at_least "$1" $want || fail "the recorder stalled"
     kill $PAREC_PID
     wait $PAREC_PID 2>/dev/null
 }
@@ -114,11 +105,11 @@ wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s 
 start_ready_player() {
     pactl subscribe >"$WORK/events" 2>/dev/null &
     local sub=$!
-    wait_for 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
+    wait_until 10 eval '[ "$(pactl list short clients | grep -c pactl)" -ge 2 ]' ||
         fail "no events from the server"
     start_x
     start_player "$WORK/songs" "$@"
-    wait_for 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
+    wait_until 20 grep -q "'remove' on sink-input" "$WORK/events" || fail "the player set up no sound"
     kill $sub
     wait $sub 2>/dev/null
 }

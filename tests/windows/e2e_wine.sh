@@ -23,22 +23,9 @@ mkdir -p "$LOCALE_DIR"
     fail "localedef"
 
 # A sound server of our own: a null sink at 22050 Hz, recorded from its monitor.
-export XDG_RUNTIME_DIR=$WORK/pulse
-mkdir -p "$XDG_RUNTIME_DIR" "$LOCALE_DIR"
-cat >"$WORK/pulse.pa" <<PA
-load-module module-native-protocol-unix
-load-module module-null-sink sink_name=S format=s16le rate=22050 channels=2
-set-default-sink S
-PA
-nice -n -10 pulseaudio -n -F "$WORK/pulse.pa" --daemonize=no --exit-idle-time=-1 \
-    --disallow-exit >"$WORK/pulse.log" 2>&1 &
-PULSE_PID=$!
-for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null 2>&1 || fail "pulseaudio did not start"
-nice -n -10 parec -d S.monitor --format=s16le --rate=22050 --channels=2 --raw \
-    --latency-msec=100 >"$WORK/rec.raw" &
-PAREC_PID=$!
-trap 'kill $PAREC_PID $PULSE_PID 2>/dev/null; cleanup' EXIT
+source "$(dirname "$0")/../live/pulse_server.sh"
+start_pulse
+record "$WORK/rec.raw"
 
 start_x
 cp "$SONG" "$WORK/song.rkv"
@@ -55,22 +42,18 @@ WID=$(wait_window '^TuvimoPlayer2$' 30) || fail "the player window did not appea
 
 # 1. The picture, once it has been painted.
 "$CONVERT" "$TITLE_BMP" -depth 8 rgb:"$WORK/title.rgb"
-for i in $(seq 100); do
+shows_title() {
     xwd -id "$WID" -silent | "$CONVERT" xwd:- -crop 192x80+2+2 +repage -depth 8 rgb:"$WORK/shown.rgb"
-    cmp -s "$WORK/shown.rgb" "$WORK/title.rgb" && break
-    sleep 0.05
-done
-cmp -s "$WORK/shown.rgb" "$WORK/title.rgb" || fail "the window does not show the title picture"
+    cmp -s "$WORK/shown.rgb" "$WORK/title.rgb"
+}
+wait_until 5 shows_title || fail "the window does not show the title picture"
 echo "ok: the window shows the title picture at (2, 2)"
 
 # Load through the dialog; the dialog's name box takes the focus once it is ready for keys.
 open_file() {
     click 170 66
     DIALOG=$(wait_window '^ファイルの読み込み$') || fail "the open dialog did not appear"
-    for i in $(seq 100); do
-        xdotool windowfocus --sync "$DIALOG" 2>/dev/null && break
-        sleep 0.05
-    done
+    wait_until 5 xdotool windowfocus --sync "$DIALOG" 2>/dev/null
     xdotool key ctrl+a
     xdotool type --delay 5 "$(winepath -w "$1")"
     xdotool key Return
@@ -95,16 +78,13 @@ start=$(stat -c %s "$WORK/rec.raw")
 steal() { awk '$1 == "cpu" { print $9 }' /proc/stat; }
 steal0=$(steal)
 click 70 66
-for i in $(seq 300); do
-    [ $(($(stat -c %s "$WORK/rec.raw") - start)) -ge $((5 * 22050 * 4)) ] && break
-    sleep 0.05
-done
+wait_until 15 size_at_least "$WORK/rec.raw" $((start + 5 * 22050 * 4))
 stopped=$(stat -c %s "$WORK/rec.raw")
 click 120 66
 stolen=$(($(steal) - steal0))
 # Reported once the stopped song's voices have rung out.
 queue_report() { grep -o 'sound queue never below [0-9]* frames' "$WORK/player.log"; }
-for i in $(seq 600); do queue_report >/dev/null && break; sleep 0.05; done
+wait_until 30 eval 'queue_report >/dev/null'
 lowest=$(queue_report | head -1 | tr -dc 0-9)
 [ -n "$lowest" ] || fail "the player did not report its sound queue: $(tail -5 "$WORK/player.log")"
 wine "$RKV_EXE" render "$(winepath -w "$WORK/song.rkv")" --seconds 8 -o - 2>/dev/null |
