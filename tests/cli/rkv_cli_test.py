@@ -157,30 +157,29 @@ class Errors(Case):
                     if code == 2:  # a file not read has no report, not even an empty array
                         self.assertEqual(r.stdout, b"")
                     self.assert_no_output(inputs)
-        for out in ("out/no/such/dir/o.wav", "plainfile/o.wav", "folder.wav"):
-            self.assert_one_error(rkv("render", self.song, "-o", self.path(out)), 4,
-                                  self.path(out), "cannot write")
-            self.assert_no_output(inputs)
+        render = ["render", self.song, "-o"]
+        for args, code, words in [
+                *[([*render, out], 4, [out, "cannot write"])
+                  for out in ("out/no/such/dir/o.wav", "plainfile/o.wav", "folder.wav")],
+                ([*render, "out/o.wav", "--bogus"], 1, ["--bogus"]),
+                (["render", self.song], 1, ["--output"]),
+                ([*render, "out/o.mp3"], 1, ["o.mp3", "unknown output format"]),
+                ([*render, "out/owav"], 1, ["owav", "unknown output format"]),
+                ([*render, "out/o.flac", "--float"], 1, ["--float"]),
+                ([*render, "out/o.wav", "--rate", "32000"], 1, ["32000"]),
+                ([*render, "out/o.wav", "--seconds", "1", "--loops", "1"], 1, ["excludes"]),
+                ([*render, "out/o.wav", "--seconds", "-1"], 1, ["-1"]),
+                ([*render, "out/o.wav", "--seconds", "inf"], 1, ["inf"]),
+                ([*render, "out/o.wav", "--loops", "-1"], 1, ["-1"]),
+                ([*render, "out/o.wav", "--fade", "1e400"], 1, ["1e400"]),
+                (["bogus"], 1, ["bogus"]), ([], 1, ["subcommand"]),
+                (["play", self.song], 5, ["no sound device"]), (["play"], 5, ["no sound device"])]:
+            for driver in ("bogus", "alsa") if code == 5 else ("bogus",):
+                with self.subTest(args=args, driver=driver):
+                    r = rkv(*args, cwd=self.tmp.name, env={"SDL_AUDIODRIVER": driver})
+                    self.assert_one_error(r, code, *words)
+                    self.assert_no_output(inputs)
         self.assertEqual(os.listdir(self.path("folder.wav")), [])
-        for args, words in [
-                (["-o", "out/o.wav", "--bogus"], ["--bogus"]), ([], ["--output"]),
-                (["-o", "out/o.mp3"], ["o.mp3", "unknown output format"]),
-                (["-o", "out/owav"], ["owav", "unknown output format"]),
-                (["-o", "out/o.flac", "--float"], ["--float"]),
-                (["-o", "out/o.wav", "--rate", "32000"], ["32000"]),
-                (["-o", "out/o.wav", "--seconds", "1", "--loops", "1"], ["excludes"]),
-                (["-o", "out/o.wav", "--seconds", "-1"], ["-1"]),
-                (["-o", "out/o.wav", "--seconds", "inf"], ["inf"]),
-                (["-o", "out/o.wav", "--loops", "-1"], ["-1"]),
-                (["-o", "out/o.wav", "--fade", "1e400"], ["1e400"])]:
-            self.assert_one_error(rkv("render", self.song, *args, cwd=self.tmp.name), 1, *words)
-            self.assert_no_output(inputs)
-        self.assert_one_error(rkv("bogus"), 1, "bogus")
-        self.assert_one_error(rkv(), 1, "subcommand")
-        for driver in ("alsa", "bogus"):
-            for args in (["play", self.song], ["play"]):
-                self.assert_one_error(rkv(*args, env={"SDL_AUDIODRIVER": driver}), 5,
-                                      "no sound device")
         # info reports every file and exits with the code of the first failure
         r = rkv("info", self.song, self.path("missing.rkv"), self.song)
         self.assertEqual((r.returncode, r.stdout.decode().count("step time")), (2, 2))
@@ -209,11 +208,9 @@ class Formats(Case):
     def test_sox_reads_every_format_written(self):
         for name, extra, rate, encoding in [
                 ("a.wav", [], "22050", "16-bit Signed Integer PCM"),
-                ("b.wav", ["--float"], "22050", "32-bit Floating Point PCM"),
-                ("c.flac", [], "22050", "FLAC"), ("d.ogg", [], "22050", "Vorbis"),
-                ("e.wav", ["--rate", "44100"], "44100", "16-bit Signed Integer PCM"),
-                ("f.flac", ["--rate", "48000"], "48000", "FLAC"),
-                ("g.wav", ["--rate", "48000", "--float", "--fade", "2"], "48000", "Floating")]:
+                ("b.wav", ["--rate", "48000", "--float", "--fade", "2"], "48000",
+                 "32-bit Floating Point PCM"),
+                ("c.flac", ["--rate", "44100"], "44100", "FLAC"), ("d.ogg", [], "22050", "Vorbis")]:
             with self.subTest(name=name):
                 out = self.path(name)
                 r = rkv("render", DEMOS[0], "-o", out, "--seconds", "4", *extra)
@@ -344,8 +341,7 @@ class Signals(Case):
         for name in ("big.wav", "big.ogg", "big.flac"):
             r = rkv("render", DEMOS[1], "-o", os.path.join(self.out, name), "--seconds",
                     "600", preexec_fn=limit)
-            self.assertEqual(r.returncode, 4, name)
-            self.assertIn(b"File too large", r.stderr, name)
+            self.assert_one_error(r, 4, name, "File too large")
             self.assertEqual(os.listdir(self.out), [], name)
 
 
@@ -374,7 +370,7 @@ class Names(Case):
         # A FIFO or a device is never replaced by a file.
         fifo = os.path.join(self.out, "pipe.wav")
         os.mkfifo(fifo)
-        self.assertEqual(rkv("render", DEMOS[1], "-o", fifo).returncode, 4)
+        self.assert_one_error(rkv("render", DEMOS[1], "-o", fifo), 4, fifo)
         self.assertFalse(os.path.isfile(fifo))
 
 
