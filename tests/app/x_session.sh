@@ -146,8 +146,5 @@ close_player() {
     return "$code"
 }
 
-# CPU time (user + system) of a process, in clock ticks.
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-
-# Time its threads spent on a CPU, in nanoseconds (finer than the ticks above, for the report).
+# Time the threads of process $1 spent on a CPU, in nanoseconds.
 cpu_nanoseconds() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s + 0 }'; }
