@@ -6,13 +6,11 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QFontDatabase>
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QRawFont>
 #include <QTest>
 #include <QTimer>
 #include <optional>
@@ -80,24 +78,6 @@ TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
     EXPECT_EQ(player->state.playing.load(), 1);
 }
 
-// The magic is the first three bytes only; short files fail it, with the message, and a file
-// that cannot be opened fails quietly.
-TEST_F(DialogFlow, MagicTest) {
-    const std::pair<std::string, int> files[] = {
-        {"", 0},           {"R", 0},   {"RK", 0},           {"RKv", 0},
-        {"XRKV", 0},       {"RKV", 1}, {{"RKV\0\1", 5}, 1}, {"RKVX", 1},
-        {"RKV\xFF\x02", 1}};
-    for (const auto& [bytes, result] : files) {
-        const int warned = dialogs.warned;
-        const QString path = writeSong("magic", {bytes.begin(), bytes.end()});
-        EXPECT_EQ(rkv::checkSongMagic(dialogs, path), result) << bytes;
-        EXPECT_EQ(dialogs.warned, warned + 1 - result) << bytes;
-    }
-    const int warned = dialogs.warned;
-    EXPECT_EQ(rkv::checkSongMagic(dialogs, folder.filePath("nowhere.rkv")), 0);
-    EXPECT_EQ(dialogs.warned, warned);
-}
-
 // Calls `act` on the first modal widget of type T, from inside that widget's exec(). If none
 // shows up within a few seconds every open dialog is rejected, so a failing test ends instead of
 // hanging (CTest's timeout is the last resort).
@@ -127,6 +107,11 @@ QLineEdit* nameBox(QFileDialog* dialog) {
 QComboBox* filterBox(QFileDialog* dialog) {
     return dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
 }
+// The patterns the listing filters by (the filter box shows the filters' names alone).
+QStringList listingFilters(QFileDialog* dialog) {
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    return model ? model->nameFilters() : QStringList();
+}
 
 void typeIntoNameBox(QFileDialog* dialog, const QString& text) {
     ASSERT_NE(nameBox(dialog), nullptr);
@@ -144,76 +129,15 @@ class RealDialogs : public rkvtest::PlayerFixture {
     }
     void TearDown() override { QDir::setCurrent(previous); }
 
-    // Runs the real dialog once: notes the title, folder, name box and filter it opened with,
-    // then plays the user's part with `act`.
-    bool choose(QString& path, const std::function<void(QFileDialog*)>& act) {
-        whenModal<QFileDialog>([this, act](QFileDialog* d) {
-            shown = QStringList{d->windowTitle(), d->directory().absolutePath(), nameBox(d)->text(),
-                                QString::number(filterBox(d)->currentIndex())};
-            act(d);
-        });
-        return real.chooseSongFile(path);
-    }
-    QStringList opened(const QString& dir) const {
-        return {QStringLiteral("ファイルの読み込み"), QDir(dir).absolutePath(),
-                QStringLiteral("*.rkv"), QStringLiteral("0")};
-    }
-
     QString previous;
-    rkv::QtSongDialogs real;
-    QStringList shown;
 };
 
-// Our own widget dialog everywhere, an open dialog (the rest of its settings show in what the
-// tests below see it do). The filters show their names alone; the hidden patterns still filter.
-TEST_F(RealDialogs, SongFileDialogSettings) {
-    const auto dialog = rkv::makeSongFileDialog(nullptr);
-    EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
-    // A typed name of a missing file is returned (or the dialog below would not close).
-    EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
-    dialog->show();
-    QComboBox* combo = filterBox(dialog.get());
-    ASSERT_NE(combo, nullptr);
-    ASSERT_EQ(combo->count(), 2);
-    EXPECT_EQ(combo->itemText(0), QStringLiteral("VantleMusicData[*.rkv]"));
-    EXPECT_EQ(combo->itemText(1), QStringLiteral("全ての形式 [*.*]"));
-    auto* model = dialog->findChild<QFileSystemModel*>();
-    ASSERT_NE(model, nullptr);
-    EXPECT_EQ(model->nameFilters(), QStringList(QStringLiteral("*.rkv")));
-    dialog->selectNameFilter(rkv::ALL_FILES_FILTER);
-    EXPECT_EQ(model->nameFilters(), QStringList(QStringLiteral("*")));
-    dialog->hide();
-}
-
-// Every dialog opens afresh in the current folder, which a chosen song moves to its own: "*.rkv"
-// in the name box and the first filter, whatever the last dialog was left with. A typed name of
-// a file that does not exist yet is returned, with the default suffix.
-TEST_F(RealDialogs, EachDialogStartsAfreshInTheFolderOfTheLastSong) {
-    const QString songs = folder.filePath("songs");
-    const QString elsewhere = folder.filePath("elsewhere");
-    ASSERT_TRUE(QDir().mkpath(songs) && QDir().mkpath(elsewhere));
-    QString path;
-    ASSERT_TRUE(choose(path, [](QFileDialog* d) { typeIntoNameBox(d, QStringLiteral("tune")); }));
-    EXPECT_EQ(shown, opened(folder.path()));
-    EXPECT_EQ(path, QDir(folder.path()).absoluteFilePath(QStringLiteral("tune.rkv")));
-    ASSERT_TRUE(choose(path, [&songs](QFileDialog* d) {
-        d->selectNameFilter(rkv::ALL_FILES_FILTER);
-        typeIntoNameBox(d, songs + "/a.rkv");
-    }));
-    EXPECT_EQ(path, songs + "/a.rkv");
-    // Cancel returns nothing.
-    EXPECT_FALSE(choose(path, [](QFileDialog* d) { d->reject(); }));
-    EXPECT_EQ(shown, opened(songs));
-    // The folder Qt itself remembers is not the one used.
-    ASSERT_TRUE(QDir::setCurrent(elsewhere));
-    EXPECT_FALSE(choose(path, [](QFileDialog* d) { d->reject(); }));
-    EXPECT_EQ(shown, opened(elsewhere));
-}
-
-// The whole load button with the real dialogs. A typed path is loaded whatever its name, past
-// 260 bytes and with any characters the file system takes: stopped, rewound, its instruments
-// rendered. A bad magic shows the message box, modal, owned by the window; OK dismisses it.
+// The whole load button with the real dialogs. Each dialog, owned by the window, opens afresh in
+// the current folder, which a chosen file moves to its own: "*.rkv" in the name box and the first
+// filter, whatever the last dialog was left with. A typed name is taken as it is: with the default
+// suffix, past 260 bytes and with any characters the file system takes, or of a file that does
+// not exist. The song loads stopped, rewound, its instruments rendered. A bad magic shows the
+// message box, owned by the window; OK dismisses it.
 TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     QString dir = folder.path();
     for (int i = 0; i < 6; ++i) {
@@ -224,21 +148,47 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     ASSERT_GT(QFile::encodeName(song).size(), 260);
     ASSERT_TRUE(rkvtest::writeFile(QFile::encodeName(song).toStdString(),
                                    rkvtest::songBytes(rkvtest::busySong(240))));
+    writeSong("tune.rkv", rkvtest::songBytes(rkvtest::busySong(200)));
     std::vector<std::uint8_t> bytes = rkvtest::songBytes(rkvtest::busySong(260));
     bytes[1] = 'X';
     const QString bad = writeSong("bad.rkv", bytes);
+    const QString elsewhere = folder.filePath("elsewhere");
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    rkv::QtSongDialogs real;
     rkv::PlayerWindow window(*player, real, QImage());
     real.setOwner(&window);
     window.show();
-    QWidget* dialogOwner = nullptr;
-    whenModal<QFileDialog>([&](QFileDialog* d) {
-        dialogOwner = d->parentWidget();
+
+    // Presses load; once the dialog is up, checks how it opened, then plays the user's part.
+    const auto load = [&window](const QString& in, std::function<void(QFileDialog*)> act) {
+        whenModal<QFileDialog>([&window, in, act](QFileDialog* d) {
+            EXPECT_EQ(d->parentWidget(), &window);
+            EXPECT_EQ(
+                QStringList({d->windowTitle(), d->directory().absolutePath(), nameBox(d)->text(),
+                             filterBox(d)->currentText()}),
+                QStringList({QStringLiteral("ファイルの読み込み"), QDir(in).absolutePath(),
+                             QStringLiteral("*.rkv"), QStringLiteral("VantleMusicData[*.rkv]")}));
+            act(d);
+        });
+        QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
+    };
+    const auto cancel = [](QFileDialog* d) { d->reject(); };
+
+    load(folder.path(), [](QFileDialog* d) {
+        // Our own widget dialog everywhere.
+        EXPECT_TRUE(d->testOption(QFileDialog::DontUseNativeDialog));
+        EXPECT_EQ(listingFilters(d), QStringList(QStringLiteral("*.rkv")));
+        typeIntoNameBox(d, QStringLiteral("tune"));
+    });
+    EXPECT_EQ(player->song.header.stepTime, 200u) << "tune.rkv";
+
+    player->state.playing.store(1);
+    load(folder.path(), [&song](QFileDialog* d) {
+        d->selectNameFilter(rkv::ALL_FILES_FILTER);
+        EXPECT_EQ(filterBox(d)->currentText(), QStringLiteral("全ての形式 [*.*]"));
+        EXPECT_EQ(listingFilters(d), QStringList(QStringLiteral("*")));
         typeIntoNameBox(d, song);
     });
-    player->state.playing.store(1);
-    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
-    EXPECT_EQ(dialogOwner, &window);
-    EXPECT_TRUE(player->song.loaded);
     EXPECT_EQ(player->song.header.stepTime, 240u);
     EXPECT_EQ(player->state.playing.load(), 0);
     EXPECT_EQ(player->state.position.load(), -1);
@@ -247,19 +197,23 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     EXPECT_TRUE(player->bank.voices[471].exists);
 
     QStringList box;
-    whenModal<QFileDialog>([&bad](QFileDialog* d) { typeIntoNameBox(d, bad); });
     whenModal<QMessageBox>([&](QMessageBox* b) {
         box = QStringList{b->windowTitle(), b->text()};
         EXPECT_EQ(b->parentWidget(), &window);
-        EXPECT_TRUE(b->isModal());
         EXPECT_EQ(b->icon(), QMessageBox::NoIcon);
         EXPECT_EQ(b->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-        EXPECT_EQ(b->buttons().size(), 1);
         b->button(QMessageBox::Ok)->click();
     });
-    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
+    load(dir, [&bad](QFileDialog* d) { typeIntoNameBox(d, bad); });
     EXPECT_EQ(box, QStringList({QStringLiteral("File error!"),
                                 QStringLiteral("これは有効なRKVファイルではありません")}));
+
+    // A missing file is returned too (the dialog would stay open otherwise), then cannot be opened.
+    load(folder.path(), [&elsewhere](QFileDialog* d) { typeIntoNameBox(d, elsewhere + "/new"); });
+    load(elsewhere, cancel);
+    // The folder Qt itself remembers is not the one used.
+    ASSERT_TRUE(QDir::setCurrent(dir));
+    load(dir, cancel);
     EXPECT_EQ(player->song.header.stepTime, 240u) << "the loaded song stays";
 }
 
@@ -273,24 +227,19 @@ QImage drawn(const QFont& font, const QString& text) {
     return image;
 }
 
-// Every character of the dialog title and of the message is in the font Qt picks for Japanese
-// text in the widget's font, and each draws as itself, not as the box of a missing glyph.
+// Every character of the dialog title and of the message draws in the widget's font as itself,
+// not as the box of a missing glyph.
 TEST(DialogTexts, JapaneseTextsHaveGlyphs) {
     const auto dialog = rkv::makeSongFileDialog(nullptr);
     const auto box = rkv::makeInvalidFileBox(nullptr);
     const std::pair<QFont, QString> texts[] = {{dialog->font(), dialog->windowTitle()},
                                                {box->font(), box->text()}};
     for (const auto& [font, text] : texts) {
-        const QRawFont raw = QRawFont::fromFont(font, QFontDatabase::Japanese);
-        ASSERT_TRUE(raw.isValid()) << "no font for Japanese text: install fonts-vlgothic";
         // A private-use character no font draws: Qt shows its missing-glyph box.
         const QImage missing = drawn(font, QString(QChar(0xE83A)));
-        for (const QChar c : text) {
-            if (c.unicode() < 0x80) continue;
-            EXPECT_TRUE(raw.supportsCharacter(c))
-                << raw.familyName().toStdString() << " lacks U+" << std::hex << int(c.unicode());
-            EXPECT_NE(drawn(font, QString(c)), missing) << "U+" << std::hex << int(c.unicode());
-        }
+        for (const QChar c : text)
+            EXPECT_TRUE(c.unicode() < 0x80 || drawn(font, QString(c)) != missing)
+                << "no glyph for U+" << std::hex << int(c.unicode()) << ": install fonts-vlgothic";
     }
 }
 
