@@ -38,12 +38,10 @@ class FakeDialogs final : public rkv::SongDialogs {
     std::optional<QString> answer; // empty: the user cancels
     int asked = 0;
     int warned = 0;
-    QString offered;              // what the name box held when the dialog opened
     std::function<void()> onOpen; // runs while the dialog is "open"
 
     bool chooseSongFile(QString& path) override {
         ++asked;
-        offered = path;
         if (onOpen) onOpen();
         if (!answer) return false;
         path = *answer;

@@ -7,10 +7,7 @@ readonly SKIP=77
 require_commands() {
     local c
     for c in "$@"; do
-        if ! command -v "$c" >/dev/null 2>&1; then
-            echo "SKIP: '$c' is not installed (Debian packages xvfb, xdotool, x11-apps, imagemagick, sox)"
-            exit "$SKIP"
-        fi
+        command -v "$c" >/dev/null 2>&1 || { echo "SKIP: '$c' is not installed"; exit "$SKIP"; }
     done
 }
 
@@ -95,7 +92,7 @@ load_ended() {
 }
 
 # The load button, then the path typed into the dialog's name box, then Return. Waits until the
-# player logs the file the dialog returned. Under a slow build, keys can reach the dialog before
+# player logs the file the dialog returned, the load has ended and the dialog is gone. Under a slow build, keys can reach the dialog before
 # its name box has the focus, and the player is then handed a garbled name: that is our typing,
 # not the player, so the dialog is opened and the path typed again (at most three times).
 load_through_dialog() {
@@ -120,6 +117,7 @@ load_through_dialog() {
         # runs, before the song is loaded: wait until the load has ended.
         if [ "$got" = "$path" ]; then
             wait_until 30 load_ended "$path" || fail "the player never finished loading '$path'"
+            wait_window_gone '^ファイルの読み込み$' "$dialog" || fail "the dialog stayed open"
             return
         fi
         echo "note: the dialog returned '$got' for the typed '$path'; typing again"
