@@ -1,7 +1,5 @@
-// The load button's dialogs. The flow through dialogs the test answers: cancel, a file that
-// cannot be opened, a bad magic, a file the loader refuses. Then the real open-song dialog and
-// message box, with the user's part played by timers while they run modally (a good file and a
-// bad one), and their Japanese texts drawn as glyphs.
+// The load button with the real open-song dialog and message box, the user's part played by
+// timers while they run modally, and their Japanese texts drawn as glyphs.
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -13,69 +11,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <optional>
 #include <sys/stat.h>
 
 #include "app/player_window.hpp"
 #include "app_test_support.hpp"
 
 namespace {
-
-class DialogFlow : public rkvtest::PlayerFixture {
-  protected:
-    void SetUp() override {
-        PlayerFixture::SetUp();
-        rkvtest::SongSpec old = rkvtest::busySong(100);
-        old.stepCount = 12;
-        loadDirectly(writeSong("old.rkv", rkvtest::songBytes(old)));
-        // Playing, somewhere in the song, when the user presses load.
-        player->state.playing.store(1);
-        player->state.position.store(6);
-    }
-
-    // What the load button does after its stop: the stop first, then the flow.
-    int pressLoad() {
-        rkv::transportCommand(*player, rkv::TRANSPORT_STOP);
-        return rkv::loadSongInteractive(*player, dialogs, nullptr);
-    }
-
-    void expectOldSongKept() {
-        EXPECT_TRUE(player->song.loaded);
-        EXPECT_EQ(player->song.header.stepTime, 100u);
-        EXPECT_EQ(player->song.header.stepCount, 12);
-        EXPECT_EQ(player->state.playing.load(), 0);
-        EXPECT_EQ(player->state.position.load(), 6); // stop does not move the position
-        EXPECT_EQ(runningClock(), 100u);
-    }
-};
-
-// Cancel, a file that cannot be opened, a bad magic, and a file the loader refuses (three bytes
-// of magic and nothing else) keep the old song, stopped; the last two say so.
-TEST_F(DialogFlow, FailedLoadsKeepTheOldSongStopped) {
-    std::vector<std::uint8_t> lower = rkvtest::songBytes(rkvtest::busySong(200));
-    lower[0] = 'r';
-    // Nor can anything but a regular file be opened: a FIFO would block the window.
-    const QString fifo = folder.filePath("song.fifo");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    struct Case {
-        std::optional<QString> answer;
-        int result, warned;
-    };
-    for (const Case& c :
-         {Case{std::nullopt, 0, 0}, Case{folder.filePath("missing.rkv"), 1, 0}, Case{fifo, 1, 0},
-          Case{QString("/dev/zero"), 1, 0}, Case{writeSong("lower.rkv", lower), 0, 1},
-          Case{writeSong("bare.rkv", {'R', 'K', 'V'}), 0, 1}}) {
-        dialogs.answer = c.answer;
-        dialogs.warned = 0;
-        SCOPED_TRACE(c.answer.value_or("cancel").toStdString());
-        EXPECT_EQ(pressLoad(), c.result);
-        EXPECT_EQ(dialogs.warned, c.warned);
-        expectOldSongKept();
-    }
-    // Play afterwards goes on with the old song.
-    rkv::transportCommand(*player, rkv::TRANSPORT_PLAY);
-    EXPECT_EQ(player->state.playing.load(), 1);
-}
 
 // Calls `act` on the first modal widget of type T, from inside that widget's exec(). If none
 // shows up within a few seconds every open dialog is rejected, so a failing test ends instead of
@@ -135,8 +76,7 @@ class RealDialogs : public rkvtest::PlayerFixture {
 // the current folder, which a chosen file moves to its own: "*.rkv" in the name box and the first
 // filter, whatever the last dialog was left with. A typed name is taken as it is: with the default
 // suffix, past 260 bytes and with any characters the file system takes, or of a file that does
-// not exist. The song loads stopped, rewound, its instruments rendered. A bad magic shows the
-// message box, owned by the window; OK dismisses it.
+// not exist. A song loads stopped, rewound, its instruments rendered.
 TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     QString dir = folder.path();
     for (int i = 0; i < 6; ++i) {
@@ -171,7 +111,6 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
         });
         QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(170, 66));
     };
-    const auto cancel = [](QFileDialog* d) { d->reject(); };
 
     load(folder.path(), [](QFileDialog* d) {
         // Our own widget dialog everywhere.
@@ -195,25 +134,50 @@ TEST_F(RealDialogs, LoadButtonWithTypedPaths) {
     EXPECT_TRUE(player->bank.voices[400].exists);
     EXPECT_TRUE(player->bank.voices[471].exists);
 
-    QStringList box;
-    whenModal<QMessageBox>([&](QMessageBox* b) {
-        box = QStringList{b->windowTitle(), b->text()};
-        EXPECT_EQ(b->parentWidget(), &window);
-        EXPECT_EQ(b->icon(), QMessageBox::NoIcon);
-        EXPECT_EQ(b->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
-        b->button(QMessageBox::Ok)->click();
-    });
-    load(dir, [&bad](QFileDialog* d) { typeIntoNameBox(d, bad); });
-    EXPECT_EQ(box, QStringList({QStringLiteral("File error!"),
-                                QStringLiteral("これは有効なRKVファイルではありません")}));
-
-    // A missing file is returned too (the dialog would stay open otherwise), then cannot be opened.
-    load(folder.path(), [&elsewhere](QFileDialog* d) { typeIntoNameBox(d, elsewhere + "/new"); });
-    load(elsewhere, cancel);
+    // Playing, somewhere in the song, when the user presses load: a bad magic, a file the loader
+    // refuses (three bytes of magic and nothing else), anything but a regular file (a FIFO would
+    // block the window), a missing file (returned too: the dialog would stay open otherwise) and
+    // cancel keep the song, stopped; the first two show the message box.
+    player->state.playing.store(1);
+    player->state.position.store(6);
+    const QString fifo = folder.filePath("song.fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString bare = writeSong("bare.rkv", {'R', 'K', 'V'});
+    QStringList boxes;
+    struct Press {
+        QString in, typed; // typed empty: cancel
+        bool box;
+    };
+    for (const Press& p :
+         {Press{dir, bad, true}, Press{folder.path(), bare, true},
+          Press{folder.path(), fifo, false}, Press{folder.path(), "/dev/zero", false},
+          Press{"/dev", elsewhere + "/new", false}, Press{elsewhere, "", false}}) {
+        SCOPED_TRACE(p.typed.toStdString());
+        if (p.box)
+            whenModal<QMessageBox>([&](QMessageBox* b) {
+                boxes += QStringList{b->windowTitle(), b->text()};
+                EXPECT_EQ(b->parentWidget(), &window);
+                EXPECT_EQ(b->icon(), QMessageBox::NoIcon);
+                EXPECT_EQ(b->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+                b->button(QMessageBox::Ok)->click();
+            });
+        load(p.in, [&p](QFileDialog* d) {
+            if (p.typed.isEmpty())
+                d->reject();
+            else
+                typeIntoNameBox(d, p.typed);
+        });
+    }
     // The folder Qt itself remembers is not the one used.
     ASSERT_TRUE(QDir::setCurrent(dir));
-    load(dir, cancel);
-    EXPECT_EQ(player->song.header.stepTime, 240u) << "the loaded song stays";
+    load(dir, [](QFileDialog* d) { d->reject(); });
+    const QStringList box = {QStringLiteral("File error!"),
+                             QStringLiteral("これは有効なRKVファイルではありません")};
+    EXPECT_EQ(boxes, box + box);
+    EXPECT_EQ(player->song.header.stepTime, 240u);
+    EXPECT_EQ(player->state.playing.load(), 0);
+    EXPECT_EQ(player->state.position.load(), 6); // stop does not move the position
+    EXPECT_EQ(runningClock(), 240u);
 }
 
 QImage drawn(const QFont& font, const QString& text) {
