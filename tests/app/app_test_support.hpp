@@ -1,5 +1,5 @@
 // Shared pieces of the player's Qt tests: a player with a device that lets voices exist, song
-// files in a temporary folder, and dialogs the test answers itself.
+// files in a temporary folder, and a stand-in for the dialogs.
 #pragma once
 
 #include <QDir>

@@ -49,7 +49,6 @@ measure_idle() {
 start_x
 SONGS="$WORK/songs"
 mkdir -p "$SONGS"
-# 120 ms steps, loud from the first frame.
 "$TOOL" song "$SONGS/song.rkv" || fail "cannot write the test song"
 { printf r; tail -c +2 "$SONGS/song.rkv"; } >"$SONGS/bad.rkv" # a good song but for the magic
 

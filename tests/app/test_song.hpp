@@ -8,7 +8,6 @@
 
 namespace rkvtest {
 
-using rkv::test::putU32;
 using rkv::test::songBytes;
 using rkv::test::SongSpec;
 using rkv::test::writeFile;
