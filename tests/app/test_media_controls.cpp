@@ -33,23 +33,20 @@ TEST_F(MediaControlsTest, PlayStopAndPreviousDriveTheTransport) {
     ASSERT_TRUE(controls.attach());
 
     EXPECT_EQ(playerctl("status"), QStringLiteral("Stopped"));
-    playerctl("play");
-    EXPECT_EQ(player->state.playing.load(), 1);
-    EXPECT_EQ(playerctl("status"), QStringLiteral("Playing"));
-
-    player->state.position.store(7);
-    playerctl("previous");
-    EXPECT_EQ(player->state.position.load(), -1);
-    EXPECT_EQ(player->state.playing.load(), 1) << "rewind leaves playing alone";
-
-    playerctl("stop");
-    EXPECT_EQ(player->state.playing.load(), 0);
-    EXPECT_EQ(playerctl("status"), QStringLiteral("Stopped"));
-
-    playerctl("play-pause");
-    EXPECT_EQ(player->state.playing.load(), 1);
-    playerctl("pause");
-    EXPECT_EQ(player->state.playing.load(), 0);
+    struct Step {
+        const char* command;
+        int playing, position;
+    };
+    for (const Step& step : {Step{"play", 1, 7}, Step{"previous", 1, -1}, Step{"stop", 0, 7},
+                             Step{"play-pause", 1, 7}, Step{"pause", 0, 7}}) {
+        SCOPED_TRACE(step.command);
+        player->state.position.store(7);
+        playerctl(step.command);
+        EXPECT_EQ(player->state.playing.load(), step.playing);
+        EXPECT_EQ(player->state.position.load(), step.position);
+        EXPECT_EQ(playerctl("status"),
+                  step.playing ? QStringLiteral("Playing") : QStringLiteral("Stopped"));
+    }
 }
 
 } // namespace

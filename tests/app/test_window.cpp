@@ -136,7 +136,6 @@ TEST_F(WindowTest, LoadStopsBeforeTheDialogOpens) {
 
 // Keys act on nothing, whether playing or not.
 TEST_F(WindowTest, KeysDoNothing) {
-    const int asked = dialogs.asked;
     for (bool playing : {false, true}) {
         setState(playing, 5);
         for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_P,
@@ -147,7 +146,7 @@ TEST_F(WindowTest, KeysDoNothing) {
         EXPECT_EQ(player->state.playing.load(), playing ? 1 : 0);
         EXPECT_EQ(player->state.position.load(), 5);
     }
-    EXPECT_EQ(dialogs.asked, asked);
+    EXPECT_EQ(dialogs.asked, 0);
     EXPECT_TRUE(window->isVisible());
 }
 
