@@ -42,7 +42,8 @@ measure_idle() {
     sleep "$IDLE_SECONDS"
     t1=$(date +%s.%N) n1=$(cpu_nanoseconds "$APP_PID")
     awk -v n=$((n1 - n0)) -v t0="$t0" -v t1="$t1" -v what="$1" \
-        'BEGIN { c = 100 * n / 1e9 / (t1 - t0); printf "%s: %.3f %% of a core\n", what, c; exit !(c < 1) }' ||
+        'BEGIN { c = 100 * n / 1e9 / (t1 - t0); printf "%s: %.3f %% of a core\n", what, c
+                 exit !(c < 1) }' ||
         fail "$1: the idle player uses 1 % of a core or more"
 }
 

@@ -92,9 +92,10 @@ load_ended() {
 }
 
 # The load button, then the path typed into the dialog's name box, then Return. Waits until the
-# player logs the file the dialog returned, the load has ended and the dialog is gone. Under a slow build, keys can reach the dialog before
-# its name box has the focus, and the player is then handed a garbled name: that is our typing,
-# not the player, so the dialog is opened and the path typed again (at most three times).
+# player logs the file the dialog returned, the load has ended and the dialog is gone. Under a
+# slow build, keys can reach the dialog before its name box has the focus, and the player is then
+# handed a garbled name: that is our typing, not the player, so the dialog is opened and the path
+# typed again (at most three times).
 load_through_dialog() {
     local path=$1 dialog attempt before got box
     for attempt in 1 2 3; do
