@@ -72,7 +72,7 @@ windows:
 	cmake --build build-win -j $(JOBS)
 
 test-windows: windows
-	./scripts/wine-env.sh build-win ctest --test-dir build-win --output-on-failure
+	./tests/windows/wine-env.sh build-win ctest --test-dir build-win --output-on-failure
 
 # Faults planted in the product code, each of which a test must catch (tests/mutants/README.md).
 # The sample mutates this tree in place and rebuilds build-test; the full run uses a scratch copy.
@@ -122,5 +122,5 @@ windows-full:
 	cmake -S . -B build-win-full -DCMAKE_TOOLCHAIN_FILE=build-win-full/deps/toolchain.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DRKV_WERROR=ON -DRKV_BUILD_BENCH=OFF -DRKV_WIN_FULL_WRITER=ON
 	nice cmake --build build-win-full -j $(JOBS) --target windows-zip
-	./scripts/wine-env.sh build-win-full ctest --test-dir build-win-full --output-on-failure \
+	./tests/windows/wine-env.sh build-win-full ctest --test-dir build-win-full --output-on-failure \
 	  -R 'windows[.]rkv_'

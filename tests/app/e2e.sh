@@ -24,8 +24,6 @@ require_commands Xvfb xdotool xwd xprop openbox
 CONVERT=/usr/bin/convert # /usr/local/bin/convert may be a stand-in
 [ -x "$CONVERT" ] || { echo "SKIP: ImageMagick's /usr/bin/convert is missing"; exit "$SKIP"; }
 
-size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; }
-
 # File $1 does not grow for a second.
 still() {
     local size

@@ -46,6 +46,7 @@ wait_until() {
     done
 }
 not() { ! "$@"; }
+size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; } # file $1 holds $2 bytes or more
 
 # A private X server on a display number it picks itself (-displayfd), so parallel runs never
 # collide. -noreset: without it a connection now and then fails while the server resets.

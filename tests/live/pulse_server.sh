@@ -94,7 +94,6 @@ conditions() {
 }
 
 streams() { [ "$(pactl list short sink-inputs | wc -l)" = "$1" ]; } # the server has $1 streams
-size_at_least() { [ "$(stat -c %s "$1")" -ge "$2" ]; }
 
 # Wakeups (context switches of all threads) of process $1 so far.
 wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { s += $2 } END { print s + 0 }'; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command with a Wine of its own: a private prefix inside the build tree (made once, about
 # 15 s), its wine server already running, so that neither CTest nor a test starts one inside a
-# pipe it would then wait on. Usage: scripts/wine-env.sh BUILD_DIR COMMAND...
+# pipe it would then wait on. Usage: tests/windows/wine-env.sh BUILD_DIR COMMAND...
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
