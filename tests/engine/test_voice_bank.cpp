@@ -1,3 +1,6 @@
+// What the mixer makes of voices, gains and ticks is checked sample by sample against the
+// reference model (tests/model). Here: the bank's limits, refusals and states, which rendering
+// a song never reaches.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -16,11 +19,9 @@ struct Bank : ::testing::Test {
     VoiceBank& bank = player.bank;
     std::vector<std::uint64_t> ticks; // the frames the timer ticked on
 
-    // A timer tick: records its frame and restarts voice 400.
     static void onTick(void* self) {
         auto* t = static_cast<Bank*>(self);
         t->ticks.push_back(t->bank.frame);
-        restartVoice(t->bank, 400);
     }
 
     // Creates a voice holding the given samples, padded with silence to the smallest voice size.
@@ -32,33 +33,21 @@ struct Bank : ::testing::Test {
     }
 };
 
-constexpr float EPS = 1e-6f;
-float db(double hundredths) {
-    return static_cast<float>(std::pow(10.0, hundredths / 2000.0));
-}
-
 } // namespace
 
-TEST_F(Bank, VoicesPlayOnceFromTheStartAndRestartsCutReleasesSilence) {
-    fill(400, {192, 64, 128, 255});
-    EXPECT_EQ(mix(bank, 2)[0], 0.0f); // created stopped
+TEST_F(Bank, RestartsStartOverAndReleasedUnwrittenAndShortWrittenVoicesAreSilent) {
+    fill(400, {192, 64});
+    setVoiceVolume(bank, 400, 250); // -400 hundredths of a decibel
+    const float first = 0.5f * std::pow(10.0f, -400.0f / 2000);
     restartVoice(bank, 400);
-    const auto out = mix(bank, 6);
-    const float expected[] = {0.5f, -0.5f, 0.0f, 127.0f / 128, 0.0f, 0.0f};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_NEAR(out[2 * i], expected[i], EPS) << i;
-        EXPECT_NEAR(out[2 * i + 1], expected[i], EPS) << i;
-    }
+    EXPECT_NEAR(mix(bank, 1)[0], first, 1e-6f);
     restartVoice(bank, 400);
-    mix(bank, 1);
-    restartVoice(bank, 400);
-    EXPECT_NEAR(mix(bank, 1)[0], 0.5f, EPS); // from sample 0 again, not on from sample 1
+    EXPECT_NEAR(mix(bank, 1)[1], first, 1e-6f); // from sample 0 again, not on from sample 1
     releaseVoice(bank, 400);
     EXPECT_EQ(mix(bank, 1)[0], 0.0f);
     ASSERT_EQ(createVoice(bank, 400, VOICE_FORMAT, 50), 1);
     restartVoice(bank, 400);
-    EXPECT_EQ(mix(bank, 1)[0], 0.0f); // silent until written
-    // A short write leaves the rest of the voice silent.
+    EXPECT_EQ(mix(bank, 1)[0], 0.0f);
     const std::uint8_t two[] = {255, 255};
     ASSERT_EQ(writeVoice(bank, 400, two, 2), 1);
     restartVoice(bank, 400);
@@ -116,22 +105,10 @@ TEST(BankWithoutDevice, VoicesCannotBeCreated) {
     EXPECT_EQ(bank.frame, 2u);
 }
 
-TEST_F(Bank, VolumeAndPanGainsAndRefusedValues) {
-    for (int slot : {400, 401, 402})
-        fill(slot, {255});
-    setVoiceVolume(bank, 400, 0);   // -2400
-    setVoicePan(bank, 400, 96);     // -1600: right side quieter
-    setVoiceVolume(bank, 401, 250); // -400
-    setVoicePan(bank, 401, 420);    // +1640: left side quieter
-    const float v = 127.0f / 128;
-    for (const auto& [slot, left, right] : {std::tuple{400, db(-2400), db(-2400) * db(-1600)},
-                                            std::tuple{401, db(-400) * db(-1640), db(-400)}}) {
-        restartVoice(bank, slot);
-        const auto out = mix(bank, 1);
-        EXPECT_NEAR(out[0], v * left, EPS) << slot;
-        EXPECT_NEAR(out[1], v * right, EPS) << slot;
-    }
-    // Levels and pan codes in turn, and the hundredths of a decibel each leaves the voice at.
+// Levels and pan codes in turn, and the hundredths of a decibel each leaves the voice at: songs
+// only hold in-range pan codes, so the refused values show here alone.
+TEST_F(Bank, VolumeAndPanRefusedValues) {
+    fill(402, {255});
     struct Case {
         bool pan;
         std::int32_t value, volume, panned;
@@ -150,6 +127,7 @@ TEST_F(Bank, VolumeAndPanGainsAndRefusedValues) {
     }
 }
 
+// Rounding by one step is within the model comparison's tolerance, so it is checked here.
 TEST(Mixer, SixteenBitOutputClampsAndRounds) {
     const float in[] = {0.0f, 1.0f, -1.0f, 2.5f, -7.0f, 0.5f, -0.5f, 1.0f / 32767 * 0.49f};
     std::int16_t out[8];
@@ -159,28 +137,16 @@ TEST(Mixer, SixteenBitOutputClampsAndRounds) {
         EXPECT_EQ(out[i], expected[i]) << i;
 }
 
-TEST_F(Bank, FrameTimerTicksOnExactFramesBeforeTheirFrameIsMixed) {
-    fill(400, {255, 192});
-    mix(bank, 1000); // the timer counts from the frame it starts on
+// A render starts its timer on frame 0; the player starts it wherever the stream is.
+TEST_F(Bank, FrameTimerCountsFromTheFrameItStartsOnUntilStopped) {
+    mix(bank, 1000);
     startFrameTimer(bank, 125, onTick, this);
-    const auto out = mix(bank, 20000);
+    mix(bank, 20000);
     ASSERT_GE(ticks.size(), 7u);
     for (std::size_t k = 1; k <= ticks.size(); ++k)
         EXPECT_EQ(ticks[k - 1], 1000 + k * 125 * 441 / 20) << k; // 2756.25 frames apart
-    // The voice sounds sample 0 on the tick's own frame.
-    const std::size_t first = 2 * (ticks[0] - 1000);
-    EXPECT_EQ(out[first - 2], 0.0f);
-    EXPECT_NEAR(out[first], 127.0f / 128, EPS);
-    EXPECT_NEAR(out[first + 2], 0.5f, EPS);
-
     ticks.clear();
     stopFrameTimer(bank);
     mix(bank, 10000);
-    for (std::uint32_t never : {0u, MAX_STEP_TIME_MS + 1}) {
-        startFrameTimer(bank, never, onTick, this);
-        mix(bank, 30000);
-    }
     EXPECT_TRUE(ticks.empty());
-    startFrameTimer(bank, MAX_STEP_TIME_MS, onTick, this);
-    EXPECT_TRUE(bank.timer.running);
 }
