@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "app/test_song.hpp"
@@ -25,6 +24,7 @@
 #include "sequencer/transport.hpp"
 #include "sound/drum_kit.hpp"
 #include "tests/common/offline_device.hpp"
+#include "tests/common/song_writer.hpp"
 
 namespace {
 
@@ -95,33 +95,16 @@ std::vector<std::int16_t> referenceStream(std::size_t frames) {
     return pcm;
 }
 
-class AudioTest : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        std::error_code ignored;
-        for (const auto& f : files_)
-            std::filesystem::remove(f, ignored);
-    }
-    // A file in the temporary folder, removed after the test.
-    std::string tempFile(const std::string& name) {
-        files_.push_back((std::filesystem::temp_directory_path() /
-                          ("rkv_audio_" + std::to_string(::getpid()) + "_" + name))
-                             .string());
-        return files_.back();
-    }
-    // Points SDL at its disk driver, writing to the file it returns as fast as it can.
-    std::string useDiskDriver() {
-        const std::string capture = tempFile("capture.raw");
-        ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
-        ::setenv("SDL_DISKAUDIODELAY", "0", 1);
-        return capture;
-    }
-    std::vector<std::string> files_;
-};
+// Points SDL at its disk driver, writing to `capture` as fast as it can.
+void useDiskDriver(const rkv::test::TempFile& capture) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", capture.path(), 1);
+    ::setenv("SDL_DISKAUDIODELAY", "0", 1);
+}
 
-TEST_F(AudioTest, DiskDriverCapturesExactlyTheMixedStream) {
-    const std::string capture = useDiskDriver();
+TEST(Audio, DiskDriverCapturesExactlyTheMixedStream) {
+    const rkv::test::TempFile capture({});
+    useDiskDriver(capture);
     rkv::VoiceBank bank;
     // Paused, so the voice and the timer are in place before the first frame is mixed.
     rkv::SdlOutput sdl(true);
@@ -139,7 +122,7 @@ TEST_F(AudioTest, DiskDriverCapturesExactlyTheMixedStream) {
     std::this_thread::sleep_for(50ms); // nor a stopped one
     EXPECT_EQ(framesMixed(bank), mixed);
 
-    const std::vector<std::uint8_t> bytes = rkv::test::readFile(capture);
+    const std::vector<std::uint8_t> bytes = rkv::test::readFile(capture.path());
     ASSERT_EQ(bytes.size() % 4, 0u);
     std::vector<std::int16_t> captured(bytes.size() / 2);
     std::memcpy(captured.data(), bytes.data(), bytes.size()); // little-endian, as SDL wrote it
@@ -224,12 +207,12 @@ TEST(PacedSilentOutput, MixesInRealTimeUntilStopped) {
 // engine's concurrency test does the same with a plain mixing thread); then the device is
 // stopped twice and started again, twice. The ThreadSanitizer build runs the tests named
 // "Concurrency".
-using AudioConcurrency = AudioTest;
-TEST_F(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
-    const std::string songs[] = {tempFile("a.rkv"), tempFile("b.rkv")};
-    ASSERT_TRUE(rkvtest::writeFile(songs[0], rkvtest::songBytes(rkvtest::busySong(1))));
-    ASSERT_TRUE(rkvtest::writeFile(songs[1], rkvtest::songBytes(rkvtest::busySong(3))));
-    useDiskDriver();
+TEST(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
+    const rkv::test::TempFile songs[] = {
+        rkv::test::TempFile(rkvtest::songBytes(rkvtest::busySong(1))),
+        rkv::test::TempFile(rkvtest::songBytes(rkvtest::busySong(3)))};
+    const rkv::test::TempFile capture({});
+    useDiskDriver(capture);
     auto player = std::make_unique<rkv::Player>();
     player->resources = rkv::builtinResources();
     rkv::SdlOutput sdl;
@@ -238,7 +221,7 @@ TEST_F(AudioConcurrency, TransportWhileSdlCallbackMixesFlatOut) {
     for (int i = 0; i < 40; ++i) {
         rkv::transportCommand(*player, rkv::TRANSPORT_STOP);
         rkv::LoadOutcome outcome;
-        rkv::transportCommand(*player, rkv::TRANSPORT_LOAD, songs[i % 2].c_str(), &outcome);
+        rkv::transportCommand(*player, rkv::TRANSPORT_LOAD, songs[i % 2].path(), &outcome);
         ASSERT_EQ(outcome.status, rkv::LoadStatus::Loaded) << outcome.reason;
         rkv::transportCommand(*player, rkv::TRANSPORT_PLAY);
         std::this_thread::sleep_for(1ms);

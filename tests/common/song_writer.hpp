@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace rkv::test {
@@ -99,5 +101,28 @@ inline std::vector<std::uint8_t> readFile(const std::string& path) {
     std::fclose(f);
     return bytes;
 }
+
+// A file in the temporary folder holding the given bytes, removed when it goes out of scope.
+class TempFile {
+  public:
+    explicit TempFile(const std::vector<std::uint8_t>& bytes) {
+        static int counter = 0;
+        // Kept narrow: the loader takes a char path, and a Windows path's c_str() is wide.
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("rkv-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+                    .string();
+        writeFile(path_, bytes);
+    }
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const char* path() const { return path_.c_str(); }
+
+  private:
+    std::string path_;
+};
 
 } // namespace rkv::test

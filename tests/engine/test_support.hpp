@@ -1,11 +1,7 @@
-// Helpers for engine tests: a player on a device that is always there, mixing, and files that
-// remove themselves.
+// Helpers for engine tests: a player on a device that is always there, and mixing.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "sequencer/player.hpp"
@@ -15,27 +11,6 @@
 #include "tests/common/song_writer.hpp"
 
 namespace rkv::test {
-
-// A temporary file that removes itself.
-class TempFile {
-  public:
-    explicit TempFile(const std::vector<std::uint8_t>& bytes) {
-        static int counter = 0;
-        // Kept narrow: the loader takes a char path, and a Windows path's c_str() is wide.
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("rkv-engine-test-" + std::to_string(::getpid()) + "-" +
-                  std::to_string(counter++) + ".rkv"))
-                    .string();
-        writeFile(path_, bytes);
-    }
-    ~TempFile() { std::filesystem::remove(path_); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const char* path() const { return path_.c_str(); }
-
-  private:
-    std::string path_;
-};
 
 // A player whose device never pulls frames: the test mixes itself.
 struct OfflinePlayer : Player {
