@@ -11,16 +11,18 @@
 using namespace rkv;
 using namespace rkv::test;
 
-TEST(DrumKit, SongLoadsRecentreTheDrums) {
+TEST(DrumKit, AMissingSoundLeavesItsKeysSilentAndSongLoadsRecentreTheDrums) {
     OfflinePlayer player;
     const auto sound = drumResource(99, 200);
-    std::vector<ResourceEntry> entries;
-    for (const char* name : {"BASS1", "BASS2", "SNARE1", "HAT1", "HAT2", "SYMBAL1"})
+    std::vector<ResourceEntry> entries; // no HAT2
+    for (const char* name : {"BASS1", "BASS2", "SNARE1", "HAT1", "SYMBAL1"})
         entries.push_back({name, "WAVE", sound.data(), sound.size()});
     player.resources = {entries.data(), entries.size()};
     player.state.playing = 1;
     EXPECT_EQ(loadDrumKit(player.bank, player.state, player.resources), 1);
-    EXPECT_EQ(player.state.playing.load(), 0); // the kit is loaded stopped
+    EXPECT_EQ(player.state.playing.load(), 0);    // the kit is loaded stopped
+    EXPECT_FALSE(player.bank.voices[482].exists); // HAT2's first key
+    EXPECT_TRUE(player.bank.voices[485].exists);  // SYMBAL1, loaded after it
 
     SongSpec s;
     s.stepCount = 1;
