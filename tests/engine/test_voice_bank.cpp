@@ -127,16 +127,6 @@ TEST_F(Bank, VolumeAndPanRefusedValues) {
     }
 }
 
-// Rounding by one step is within the model comparison's tolerance, so it is checked here.
-TEST(Mixer, SixteenBitOutputClampsAndRounds) {
-    const float in[] = {0.0f, 1.0f, -1.0f, 2.5f, -7.0f, 0.5f, -0.5f, 1.0f / 32767 * 0.49f};
-    std::int16_t out[8];
-    floatToPcm16(in, out, 8);
-    const std::int16_t expected[] = {0, 32767, -32767, 32767, -32767, 16384, -16384, 0};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(out[i], expected[i]) << i;
-}
-
 // A render starts its timer on frame 0; the player starts it wherever the stream is.
 TEST_F(Bank, FrameTimerCountsFromTheFrameItStartsOnUntilStopped) {
     mix(bank, 1000);
