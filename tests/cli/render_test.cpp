@@ -353,8 +353,9 @@ TEST(AudioWriter, FadesTheLastFramesLinearlyToSilence) {
     {
         AudioWriter writer(path, outputFormatFor(path, true, 22050), 1000, 100);
         std::vector<float> ones(2 * 1000, 0.5f);
-        writer.write(ones.data(), 600); // the fade spans two writes
-        writer.write(ones.data() + 1200, 400);
+        writer.write(ones.data(), 600); // the fade spans three writes, the last of one frame
+        writer.write(ones.data() + 1200, 399);
+        writer.write(ones.data() + 1998, 1);
         writer.finish();
     }
     SF_INFO info;

@@ -371,6 +371,13 @@ class Names(Case):
         os.mkfifo(fifo)
         self.assert_one_error(rkv("render", DEMOS[1], "-o", fifo), 4, fifo)
         self.assertFalse(os.path.isfile(fifo))
+        # The unfinished file is made in the output's own folder, so that it can be linked into
+        # place on whatever file system that folder is.
+        with tempfile.TemporaryDirectory(dir="/dev/shm") as other:
+            self.assertNotEqual(os.stat(other).st_dev, os.stat("/").st_dev)
+            out = os.path.join(other, "x.wav")
+            self.assertEqual(rkv("render", DEMOS[1], "-o", out).returncode, 0)
+            self.assertEqual(read(out), self.reference())
 
 
 class Reading(Case):
