@@ -88,9 +88,11 @@ class Keys(Terminal):
         self.reach(30)  # a few seconds in
         self.keys("Space")
         step = int(self.status(r"step (\d+) of .*\(paused\)$").group(1))
-        # Paused, the stream holds still; one step forward goes to the start of the next step.
-        self.keys("Right")
-        self.status(r"step %d of .*\(paused\)$" % (step + 1))
+        # Paused, the stream holds still; a step back and two forward go to the start of the
+        # next step.
+        for key, shown in (("Left", step - 1), ("Right", step), ("Right", step + 1)):
+            self.keys(key)
+            self.status(r"step %d of .*\(paused\)$" % shown)
         self.keys("Space")
         self.reach(step + 40)
         self.keys("q")
