@@ -293,6 +293,17 @@ class Info(Case):
         self.assertEqual(refused.returncode, 3)
         self.assertEqual(json.loads(refused.stdout)["warnings"][0]["kind"], "refused")
 
+    def test_values_on_the_limits(self):
+        # One step only, a volume of exactly -100 dB (applied, not warned about), octave 32.
+        edge = bytearray(header_song(step_count=1, loop_end=1, tracks=[[1], [], [], []]))
+        struct.pack_into("<i", edge, 364 + 8, -950)
+        edge[704] = 32
+        report = json.loads(rkv("info", "--json", self.write("edge.rkv", bytes(edge))).stdout)
+        self.assertEqual(report["tracks_used"], [0])
+        self.assertTrue(report["instruments"][1]["volume"]["applied"])
+        self.assertEqual(report["warnings"], [{"kind": "wraps", "message":
+                                               "instrument 2: octave 32 acts as octave 0"}])
+
     def test_warns_about_the_words_each_track_lacks_in_a_cut_file(self):
         song = read(DEMOS[2])
         n = int.from_bytes(song[20:24], "little")
