@@ -114,6 +114,16 @@ class Keys(Terminal):
         self.assertGreater(len(after), 4 * 22050 * 2)
         self.assertEqual(after, expected[:len(after)])
 
+    def test_seeks_stop_on_the_last_step(self):
+        self.start(DAYBREAK, "--loops", "0")
+        self.status(r"^\[1/1\] playing")
+        self.keys("Space")
+        for _ in range(3):  # a loop pass forward each, past the end
+            self.keys("Up")
+        self.status(r"step 288 of 288 .*\(paused\)$")
+        self.keys("q")
+        self.finished(0)
+
     def test_every_way_out_gives_the_terminal_back(self):
         for how, code in [("q", 0), ("C-c", 130), ("SIGTERM", 143), ("end", 0)]:
             with self.subTest(how=how):
