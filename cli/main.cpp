@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -17,6 +18,7 @@
 #include "cli/platform.hpp"
 #include "cli/session.hpp"
 #include "cli/terminal.hpp"
+#include "sound/voice_bank.hpp"
 
 namespace {
 
@@ -81,7 +83,11 @@ int run(int argc, char** argv) {
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(EXIT_CODES);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "rkv " RKV_VERSION);
+    // With the mixer's vector path: a speed report needs it as much as the version.
+    app.set_version_flag("--version", std::function<std::string()>([] {
+                             return std::string("rkv " RKV_VERSION "\nmixer: ") +
+                                    rkv::mixerVectors();
+                         }));
     app.fallthrough(false);
 
     InfoOptions info;

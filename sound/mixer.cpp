@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "sound/voice_bank.hpp"
 
@@ -117,6 +119,7 @@ template <std::size_t K, std::size_t L>
 using AddVoices = void (*)(const Share*, float* __restrict, float* __restrict, std::size_t);
 struct VoiceAdders {
     AddVoices one, four;
+    const char* name;
 };
 
 template <std::size_t K> void addVoicesBaseline(const Share* v, float* l, float* r, std::size_t n) {
@@ -140,13 +143,17 @@ template <std::size_t K>
 const VoiceAdders& voiceAdders() {
     static const VoiceAdders adders = [] {
 #if defined(RKV_WIDE_VECTORS)
+        // A narrower path can be asked for, so that each one can be checked and timed on one
+        // machine; a wider one than the CPU has cannot.
+        const char* asked = std::getenv("RKV_MIXER_VECTORS");
+        const std::string_view narrower = asked ? asked : "";
         __builtin_cpu_init(); // in case we are called before the runtime has done it
-        if (__builtin_cpu_supports("x86-64-v4"))
-            return VoiceAdders{addVoicesAvx512<1>, addVoicesAvx512<4>};
-        if (__builtin_cpu_supports("x86-64-v3"))
-            return VoiceAdders{addVoicesAvx2<1>, addVoicesAvx2<4>};
+        if (narrower != "avx2" && narrower != "baseline" && __builtin_cpu_supports("x86-64-v4"))
+            return VoiceAdders{addVoicesAvx512<1>, addVoicesAvx512<4>, "AVX-512"};
+        if (narrower != "baseline" && __builtin_cpu_supports("x86-64-v3"))
+            return VoiceAdders{addVoicesAvx2<1>, addVoicesAvx2<4>, "AVX2"};
 #endif
-        return VoiceAdders{addVoicesBaseline<1>, addVoicesBaseline<4>};
+        return VoiceAdders{addVoicesBaseline<1>, addVoicesBaseline<4>, "baseline"};
     }();
     return adders;
 }
@@ -215,6 +222,10 @@ void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
 }
 
 } // namespace
+
+const char* mixerVectors() {
+    return voiceAdders().name;
+}
 
 void startFrameTimer(VoiceBank& bank, std::uint32_t periodMs, FrameTimerCallback callback,
                      void* context) {

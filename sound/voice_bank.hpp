@@ -135,6 +135,10 @@ void stopFrameTimer(VoiceBank& bank);
 // on. Called by the audio thread (or the offline renderer). Never allocates.
 void mixFrames(VoiceBank& bank, float* stereoOut, std::size_t frames);
 
+// The vectors the mixer adds voices in: "AVX-512", "AVX2" or "baseline", the widest the CPU has
+// unless RKV_MIXER_VECTORS=avx2 or =baseline asks for a narrower one. The frames are the same.
+const char* mixerVectors();
+
 // Float to 16-bit: clamp to [-1, 1], then round(x * 32767).
 void floatToPcm16(const float* in, std::int16_t* out, std::size_t samples);
 

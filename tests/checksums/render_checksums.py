@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Checks that `rkv render` writes the same samples, bit for bit, as when the table was made.
 
-    render_checksums.py --rkv PATH --demo DIR --corpus DIR --table FILE [--update]
+    render_checksums.py --rkv PATH --demo DIR --corpus DIR --table FILE [--vectors avx2|baseline]
+                        [--update]
 
 Every demo song (whole) and every model-corpus song (its manifest's seconds) is rendered as
 16-bit and as float WAV; the SHA-256 of each file's data chunk is compared with the table.
-Songs that rkv refuses are recorded as refused. --update rewrites the table.
+Songs that rkv refuses are recorded as refused. --update rewrites the table. --vectors has the
+mixer use a narrower vector path than the CPU's widest (exit 77, skipped, if the CPU lacks it).
 """
 
 import argparse
@@ -50,7 +52,15 @@ def main():
     p.add_argument("--corpus", required=True)
     p.add_argument("--table", required=True)
     p.add_argument("--update", action="store_true")
+    p.add_argument("--vectors", choices=["avx2", "baseline"])
     a = p.parse_args()
+    if a.vectors:
+        os.environ["RKV_MIXER_VECTORS"] = a.vectors
+        used = subprocess.run([a.rkv, "--version"], capture_output=True, text=True).stdout
+        want = {"avx2": "AVX2", "baseline": "baseline"}[a.vectors]
+        if "mixer: %s\n" % want not in used:
+            print("the mixer cannot use %s here: %s" % (want, used.strip().replace("\n", "; ")))
+            return 77
 
     with open(os.path.join(a.corpus, "manifest.json")) as f:
         manifest = json.load(f)

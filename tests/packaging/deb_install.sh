@@ -34,7 +34,7 @@ done
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "$deb" >"$WORK/apt.log" 2>&1 || fail "apt install: $(tail -5 "$WORK/apt.log")"
 
-[ "$(/usr/bin/rkv --version)" = "rkv $VERSION" ] || fail "rkv --version: $(/usr/bin/rkv --version 2>&1)"
+[ "$(/usr/bin/rkv --version | head -n 1)" = "rkv $VERSION" ] || fail "rkv --version: $(/usr/bin/rkv --version 2>&1)"
 [ "$(/usr/bin/tuvimoplayer2 --version)" = "tuvimoplayer2 $VERSION" ] || fail "player --version"
 demo=/usr/share/tuvimoplayer2/demo
 desktop-file-validate /usr/share/applications/tuvimoplayer2.desktop \
