@@ -128,14 +128,13 @@ template <std::size_t K> void addVoicesBaseline(const Share* v, float* l, float*
 
 #if defined(RKV_WIDE_VECTORS)
 template <std::size_t K>
-[[gnu::target("arch=x86-64-v3")]] void addVoicesAvx2(const Share* v, float* l, float* r,
-                                                     std::size_t n) {
+[[gnu::target("avx2")]] void addVoicesAvx2(const Share* v, float* l, float* r, std::size_t n) {
     addVoices<K, 8>(v, l, r, n);
 }
 
 template <std::size_t K>
-[[gnu::target("arch=x86-64-v4")]] void addVoicesAvx512(const Share* v, float* l, float* r,
-                                                       std::size_t n) {
+[[gnu::target("avx512f,avx512bw,avx512dq,avx512vl")]] void
+addVoicesAvx512(const Share* v, float* l, float* r, std::size_t n) {
     addVoices<K, 16>(v, l, r, n);
 }
 #endif
@@ -148,9 +147,11 @@ const VoiceAdders& voiceAdders() {
         const char* asked = std::getenv("RKV_MIXER_VECTORS");
         const std::string_view narrower = asked ? asked : "";
         __builtin_cpu_init(); // in case we are called before the runtime has done it
-        if (narrower != "avx2" && narrower != "baseline" && __builtin_cpu_supports("x86-64-v4"))
+        if (narrower != "avx2" && narrower != "baseline" && __builtin_cpu_supports("avx512f") &&
+            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+            __builtin_cpu_supports("avx512vl"))
             return VoiceAdders{addVoicesAvx512<1>, addVoicesAvx512<4>, "AVX-512"};
-        if (narrower != "baseline" && __builtin_cpu_supports("x86-64-v3"))
+        if (narrower != "baseline" && __builtin_cpu_supports("avx2"))
             return VoiceAdders{addVoicesAvx2<1>, addVoicesAvx2<4>, "AVX2"};
 #endif
         return VoiceAdders{addVoicesBaseline<1>, addVoicesBaseline<4>, "baseline"};
