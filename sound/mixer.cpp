@@ -159,6 +159,10 @@ const VoiceAdders& voiceAdders() {
     return adders;
 }
 
+// Picked while the program starts, so that the audio thread's first block does not read the
+// environment or take the initialisation's lock.
+[[maybe_unused]] const VoiceAdders& PICKED_AT_START = voiceAdders();
+
 RKV_VECTOR_CLONES void interleave(const float* __restrict left, const float* __restrict right,
                                   float* __restrict out, std::size_t frames) {
     for (std::size_t f = 0; f < frames; ++f) {
