@@ -22,8 +22,8 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 }
 
 // The hot loops of the whole player. Wider-vector versions are used where the CPU has them: clones
-// picked at load time, and the voice adders below picked at their first use. Every frame is the sum
-// of its voices' contributions added one by one in slot order, with no fused multiply-add (the
+// picked at load time, and the voice adders below picked as the program starts. Every frame is the
+// sum of its voices' contributions added one by one in slot order, with no fused multiply-add (the
 // engine is built with -ffp-contract=off): the result does not depend on the vector width, on how
 // the frames are cut into blocks, or on the CPU.
 #if defined(__SANITIZE_THREAD__)
