@@ -275,18 +275,15 @@ void mixFrames(VoiceBank& bank, float* stereoOut, std::size_t frames) {
 
 RKV_VECTOR_CLONES void floatToPcm16(const float* __restrict in, std::int16_t* __restrict out,
                                     std::size_t samples) {
-    // Round half away from zero without a branch or a wider type: after the clamp |x| <= 32767,
-    // so the truncation and the fraction x - t are exact, and the fraction decides the step.
+    // Round half away from zero without a branch or a wider type. After the clamp |y| <= 32767,
+    // so the truncation t, the fraction y - t and its double are exact, and the double truncates
+    // to the step: -1, 0 or 1 as the fraction reaches -0.5 or 0.5. Fewer instructions than
+    // comparing the fraction with both halves.
     for (std::size_t i = 0; i < samples; ++i) {
-        float x = in[i];
-        x = x < -1.0f ? -1.0f : x;
-        x = x > 1.0f ? 1.0f : x;
-        x *= 32767.0f;
-        const auto t = static_cast<std::int32_t>(x);
-        const float fraction = x - static_cast<float>(t);
-        const std::int32_t up = fraction >= 0.5f ? 1 : 0;
-        const std::int32_t down = fraction <= -0.5f ? 1 : 0;
-        out[i] = static_cast<std::int16_t>(t + up - down);
+        const float y = std::min(std::max(in[i], -1.0f), 1.0f) * 32767.0f;
+        const auto t = static_cast<std::int32_t>(y);
+        const float fraction = y - static_cast<float>(t);
+        out[i] = static_cast<std::int16_t>(t + static_cast<std::int32_t>(fraction + fraction));
     }
 }
 
