@@ -193,7 +193,7 @@ BENCHMARK(BM_FloorMemoryBandwidth)->Unit(benchmark::kMillisecond)->UseRealTime()
 void BM_SynthesisPerSample(benchmark::State& state) {
     const test::SongSpec s = busySong();
     const auto& in = s.instruments[0];
-    std::vector<std::uint8_t> out(100000);
+    std::vector<std::int8_t> out(100000);
     for (auto _ : state) {
         renderNote(in.wave, in.envelope, noteStep(8, 7), static_cast<std::uint32_t>(out.size()),
                    out.data());
@@ -316,18 +316,19 @@ test::SongSpec oneGiBSong() {
     return s;
 }
 
-// A 64-bit hash of a voice's bytes, eight at a time.
-std::uint64_t voiceHash(const std::uint8_t* p, std::uint32_t n) {
+// A 64-bit hash of a voice's bytes in the format's unsigned form (as recorded before the bank
+// stored them signed), eight at a time.
+std::uint64_t voiceHash(const std::int8_t* p, std::uint32_t n) {
     std::uint64_t h = 0x9E3779B97F4A7C15u ^ n;
     std::uint32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t w;
         std::memcpy(&w, p + i, 8);
-        h = (h ^ w) * 0x100000001B3u;
+        h = (h ^ w ^ 0x8080808080808080u) * 0x100000001B3u;
         h ^= h >> 29;
     }
     for (; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001B3u;
+        h = (h ^ (static_cast<std::uint8_t>(p[i]) ^ 0x80u)) * 0x100000001B3u;
     return h;
 }
 

@@ -41,7 +41,7 @@ std::uint64_t tickFrame(const FrameTimer& t, std::uint64_t k) {
 
 // One voice's share of a block.
 struct Share {
-    const std::uint8_t* samples = nullptr;
+    const std::int8_t* samples = nullptr;
     float gainLeft = 0, gainRight = 0;
 };
 
@@ -59,20 +59,19 @@ RKV_LANES(8)
 RKV_LANES(16)
 #undef RKV_LANES
 
-// Samples' distances from the 8-bit midpoint, exact integers: flipping a byte's top bit subtracts
-// 128 from it read as signed. The vectors come back through a reference: one returned by value is
-// passed differently with and without wide registers, which the compiler warns about.
+// L samples widened to floats straight from memory: the bank stores them as distances from the
+// 8-bit midpoint, so a flip per vector is not needed here. The vectors come back through a
+// reference: one returned by value is passed differently with and without wide registers, which
+// the compiler warns about.
 template <std::size_t L>
-[[gnu::always_inline]] inline void centred(const std::uint8_t* p, typename Lanes<L>::Floats& out) {
+[[gnu::always_inline]] inline void widened(const std::int8_t* p, typename Lanes<L>::Floats& out) {
     typename Lanes<L>::Bytes v;
     std::memcpy(&v, p, sizeof v);
-    v ^= static_cast<std::int8_t>(-128);
+#if !defined(__clang__)
+    asm("" : "+x"(v)); // else GCC 12 widens a loaded vector's bytes one at a time
+#endif
     out = __builtin_convertvector(__builtin_convertvector(v, typename Lanes<L>::Ints),
                                   typename Lanes<L>::Floats);
-}
-
-inline float centred(std::uint8_t sample) {
-    return static_cast<float>(sample - 128);
 }
 
 // Adds K voices into the accumulators in one pass: for every frame the same additions in the same
@@ -93,7 +92,7 @@ template <std::size_t K, std::size_t L>
             // Unrolled at -O2 too: the voices' pointers and gains then stay in registers.
 #pragma GCC unroll 4
             for (std::size_t k = 0; k < K; ++k) {
-                centred<L>(v[k].samples + i, x);
+                widened<L>(v[k].samples + i, x);
                 l = l + x * v[k].gainLeft;
                 r = r + x * v[k].gainRight;
             }
@@ -105,7 +104,7 @@ template <std::size_t K, std::size_t L>
         float l = left[i], r = right[i];
 #pragma GCC unroll 4
         for (std::size_t k = 0; k < K; ++k) {
-            const float x = centred(v[k].samples[i]);
+            const auto x = static_cast<float>(v[k].samples[i]);
             l = l + x * v[k].gainLeft;
             r = r + x * v[k].gainRight;
         }

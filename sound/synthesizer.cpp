@@ -31,11 +31,12 @@ constexpr std::uint32_t NO_WRAP_LIMIT = std::uint32_t{1} << 26;
 // every 65536 samples.
 constexpr std::uint32_t PERIOD = 65536;
 
-// out[k] = (w[k] * e) / 128 + 128 for one envelope entry: no table lookup, so it vectorises.
+// out[k] = (w[k] * e) / 128 for one envelope entry: no table lookup, so it vectorises. The format's
+// byte is that plus 128, wrapping at 8 bits, so the one value 128 reads as -128.
 void scaleWave(const std::int8_t* __restrict w, std::int32_t e, std::uint32_t n,
-               std::uint8_t* __restrict out) {
+               std::int8_t* __restrict out) {
     for (std::uint32_t k = 0; k < n; ++k)
-        out[k] = static_cast<std::uint8_t>((w[k] * e) / 128 + 128);
+        out[k] = static_cast<std::int8_t>((w[k] * e) / 128);
 }
 
 // Samples from i on whose phase keeps the sign it has at i.
@@ -56,14 +57,14 @@ std::uint64_t sameSignRun(std::uint32_t i, std::int32_t step) {
 } // namespace
 
 void renderNote(const std::int8_t* wave, const std::int8_t* envelope, std::int32_t step,
-                std::uint32_t length, std::uint8_t* out) {
+                std::uint32_t length, std::int8_t* out) {
     if (length > NO_WRAP_LIMIT) {
         // Longer than any voice the bank can hold: the plain form, envelope entry (i * 64) / length
         // with i * 64 wrapping at 32 bits.
         std::uint32_t phase = 0;
         for (std::uint32_t i = 0; i < length; ++i) {
             const std::int32_t w = wave[(static_cast<std::int32_t>(phase) / 256) & 0xFF];
-            out[i] = static_cast<std::uint8_t>((w * envelope[(i * 64u) / length]) / 128 + 128);
+            out[i] = static_cast<std::int8_t>((w * envelope[(i * 64u) / length]) / 128);
             phase += static_cast<std::uint32_t>(step);
         }
         return;
@@ -112,7 +113,7 @@ struct Note {
     std::int32_t step;
     std::uint32_t length;
     int slot;
-    std::unique_ptr<std::uint8_t[]> buffer;
+    std::unique_ptr<std::int8_t[]> buffer;
 };
 
 // Buffers for an instrument's 24 notes; false, with none added, when memory is short.
@@ -121,7 +122,7 @@ bool addNotes(const VoiceBank& bank, const std::int8_t* wave, const std::int8_t*
     const std::size_t first = notes.size();
     for (int j = 0; j < NOTES_PER_TRACK; ++j) {
         std::uint32_t length = 0;
-        std::unique_ptr<std::uint8_t[]> buffer = newVoiceBuffer(bank, firstSlot + j, length);
+        std::unique_ptr<std::int8_t[]> buffer = newVoiceBuffer(bank, firstSlot + j, length);
         if (!buffer) {
             notes.resize(first);
             return false;

@@ -16,9 +16,10 @@ constexpr std::array<std::int32_t, 12> NOTE_STEP_TABLE = {1551, 1652, 1747, 1848
 // Phase step of pitch 0..23 for the octave multiplier, with 32-bit wrap-around of the product.
 std::int32_t noteStep(std::uint32_t multiplier, int pitch);
 
-// Fills `out[0..length)` with one rendered note (the inner loop of synthesizeInstrument).
+// Fills `out[0..length)` with one rendered note (the inner loop of synthesizeInstrument), its
+// samples as the voice bank stores them: distances from the 8-bit midpoint.
 void renderNote(const std::int8_t* wave, const std::int8_t* envelope, std::int32_t step,
-                std::uint32_t length, std::uint8_t* out);
+                std::uint32_t length, std::int8_t* out);
 
 // Creates slots firstSlot..firstSlot+23 (which must be empty) and writes the 24 pitches into them.
 // Returns 1, or 0 when a voice cannot be created or written.

@@ -82,8 +82,8 @@ int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32
     return 1;
 }
 
-std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
-                                               std::uint32_t& length) {
+std::unique_ptr<std::int8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
+                                              std::uint32_t& length) {
     length = 0;
     if (!validSlot(slot)) return nullptr;
     {
@@ -92,12 +92,12 @@ std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
         if (!v.exists) return nullptr;
         length = v.length;
     }
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[length]);
+    std::unique_ptr<std::int8_t[]> buffer(new (std::nothrow) std::int8_t[length]);
     adviseHugePages(buffer.get(), length);
     return buffer;
 }
 
-int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::uint8_t[]>& buffer,
+int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::int8_t[]>& buffer,
                      std::uint32_t length) {
     if (!validSlot(slot) || !buffer) return 0;
     const Guard guard(bank.lock);
@@ -111,17 +111,18 @@ int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::uint8_t[]>&
 int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n) {
     // Fill a new buffer outside the lock, then swap it in: the audio thread never waits on a copy.
     std::uint32_t length = 0;
-    std::unique_ptr<std::uint8_t[]> fresh = newVoiceBuffer(bank, slot, length);
+    std::unique_ptr<std::int8_t[]> fresh = newVoiceBuffer(bank, slot, length);
     if (!fresh || n > length) return 0;
-    std::memcpy(fresh.get(), bytes, n);
-    std::memset(fresh.get() + n, 128, length - n);
+    for (std::uint32_t i = 0; i < n; ++i)
+        fresh[i] = static_cast<std::int8_t>(bytes[i] ^ 0x80);
+    std::memset(fresh.get() + n, 0, length - n); // the midpoint: silence
     // `fresh` then holds the old buffer and frees it on return, on the caller's thread.
     return adoptVoiceBuffer(bank, slot, fresh, length);
 }
 
 void releaseVoice(VoiceBank& bank, int slot) {
     if (!validSlot(slot)) return;
-    std::unique_ptr<std::uint8_t[]> old;
+    std::unique_ptr<std::int8_t[]> old;
     {
         const Guard guard(bank.lock);
         Voice& v = bank.voices[slot];

@@ -38,7 +38,9 @@ constexpr WaveFormat VOICE_FORMAT{};
 struct Voice {
     bool exists = false;
     bool playing = false;
-    const std::uint8_t* data = nullptr; // null until written: plays silence
+    // Each sample's distance from the 8-bit midpoint: the format's unsigned byte with its top bit
+    // flipped, which the mixer widens without a step of its own. Null until written: silence.
+    const std::int8_t* data = nullptr;
     std::uint32_t length = 0;
     std::uint32_t index = 0;
     std::int32_t volume = 0; // hundredths of a decibel
@@ -75,7 +77,7 @@ struct VoiceBank {
     std::array<Voice, VOICE_SLOTS> voices{};
     // One bit per slot, set when the voice is restarted: the mixer visits only these slots.
     std::array<std::uint64_t, VOICE_SLOTS / 64> playingMask{};
-    std::array<std::unique_ptr<std::uint8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
+    std::array<std::unique_ptr<std::int8_t[]>, VOICE_SLOTS> buffers; // owned by the UI thread
     std::uint64_t reservedBytes = 0; // all voices together, against byteLimit
     // MAX_BANK_BYTES for every player; a fuzzer lowers it to reach the limit cheaply.
     std::uint64_t byteLimit = MAX_BANK_BYTES;
@@ -105,14 +107,14 @@ void wakeSoundDevice(VoiceBank& bank);
 
 int createVoice(VoiceBank& bank, int slot, const WaveFormat& format, std::uint32_t n);
 int writeVoice(VoiceBank& bank, int slot, const std::uint8_t* bytes, std::uint32_t n);
-// A buffer for the whole of a created voice, to be filled by the caller and handed over with
-// adoptVoiceBuffer, and its length; null when the slot holds no voice or memory is short. Its
-// pages are untouched.
-std::unique_ptr<std::uint8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
-                                               std::uint32_t& length);
+// A buffer for the whole of a created voice, to be filled by the caller with samples as the bank
+// stores them (Voice::data) and handed over with adoptVoiceBuffer, and its length; null when the
+// slot holds no voice or memory is short. Its pages are untouched.
+std::unique_ptr<std::int8_t[]> newVoiceBuffer(const VoiceBank& bank, int slot,
+                                              std::uint32_t& length);
 // Swaps a filled buffer from newVoiceBuffer into the slot in O(1) under the lock, without a copy;
 // `buffer` then holds the old one. Returns 0 when the voice was released or recreated meanwhile.
-int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::uint8_t[]>& buffer,
+int adoptVoiceBuffer(VoiceBank& bank, int slot, std::unique_ptr<std::int8_t[]>& buffer,
                      std::uint32_t length);
 void releaseVoice(VoiceBank& bank, int slot);
 void restartVoice(VoiceBank& bank, int slot);

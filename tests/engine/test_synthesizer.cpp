@@ -13,19 +13,19 @@ using namespace rkv::test;
 
 namespace {
 
-std::vector<std::uint8_t> note(const std::int8_t* wave, const std::int8_t* env, std::int32_t step,
-                               std::uint32_t length) {
-    std::vector<std::uint8_t> out(length);
+std::vector<std::int8_t> note(const std::int8_t* wave, const std::int8_t* env, std::int32_t step,
+                              std::uint32_t length) {
+    std::vector<std::int8_t> out(length);
     renderNote(wave, env, step, length, out.data());
     return out;
 }
 
 } // namespace
 
-// Sample i is w * e / 128 + 128 in 8 bits, w the wave entry (phase / 256) & 0xFF, phase = i * step
-// wrapped to a signed 32-bit value and divided toward zero, e the envelope entry (i * 64) / length:
-// the renderer walks spans and periods instead, which must come to the same for every step, sign
-// and length.
+// Sample i is w * e / 128 in 8 bits (the format's byte less 128), w the wave entry (phase / 256) &
+// 0xFF, phase = i * step wrapped to a signed 32-bit value and divided toward zero, e the envelope
+// entry (i * 64) / length: the renderer walks spans and periods instead, which must come to the
+// same for every step, sign and length.
 TEST(RenderNote, WalkingTheWaveAndEnvelopeMatchesTheIndexFormula) {
     std::int8_t wave[256], env[64];
     for (int i = 0; i < 256; ++i)
@@ -45,7 +45,7 @@ TEST(RenderNote, WalkingTheWaveAndEnvelopeMatchesTheIndexFormula) {
             const auto phase = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.step) * i);
             const std::int32_t w = wave[(phase / 256) & 0xFF];
             const std::int32_t e = env[(i * 64) / c.length];
-            ASSERT_EQ(out[i], static_cast<std::uint8_t>(w * e / 128 + 128))
+            ASSERT_EQ(out[i], static_cast<std::int8_t>(w * e / 128))
                 << c.step << " " << c.length << " " << i;
         }
     }
@@ -59,11 +59,11 @@ TEST(RenderNote, LongNotesFollowTheWrappedEnvelopeIndex) {
     const std::uint32_t length = (1u << 26) + 65; // not a multiple of 64: entries start mid-way
     const auto out = note(wave, env, 0, length);
     for (std::uint32_t i = length - 4096; i < length; ++i)
-        ASSERT_EQ(out[i], 128 + 127 * 2 * ((i * 64u) / length) / 128) << i;
+        ASSERT_EQ(out[i], 127 * 2 * ((i * 64u) / length) / 128) << i;
     // The last sample of each entry before the wrap, where an index rounded up would move on.
     for (int k = 1; k < 64; ++k) {
         const auto i = static_cast<std::uint32_t>(std::uint64_t{length} * k / 64);
-        ASSERT_EQ(out[i], 128 + 127 * 2 * (k - 1) / 128) << i;
+        ASSERT_EQ(out[i], 127 * 2 * (k - 1) / 128) << i;
     }
 }
 
