@@ -171,8 +171,8 @@ RKV_VECTOR_CLONES void interleave(const float* __restrict left, const float* __r
 }
 
 void mixBlock(VoiceBank& bank, float* out, std::size_t frames) {
-    float left[BLOCK];
-    float right[BLOCK];
+    alignas(64) float left[BLOCK];
+    alignas(64) float right[BLOCK];
     std::fill_n(left, frames, 0.0f);
     std::fill_n(right, frames, 0.0f);
 
