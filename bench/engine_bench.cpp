@@ -83,20 +83,19 @@ BENCHMARK(BM_MixerNinetySixVoices);
 
 // The floor beside the mixer: the same additions in the same order (each voice added to the
 // running sums in slot order), eight voices a pass, a vector of frames at a time, on voices in
-// cache. One kernel per vector width; the widest the CPU has is the floor.
+// cache, their samples signed as the bank stores them. One kernel per vector width; the widest the
+// CPU has is the floor.
 #if defined(__x86_64__)
-using ExactKernel = void (*)(const std::uint8_t* const*, const float*, float*, float*, std::size_t);
+using ExactKernel = void (*)(const std::int8_t* const*, const float*, float*, float*, std::size_t);
 
-__attribute__((target("avx2"))) void exactKernelAvx2(const std::uint8_t* const* voices,
+__attribute__((target("avx2"))) void exactKernelAvx2(const std::int8_t* const* voices,
                                                      const float* gains, float* left, float* right,
                                                      std::size_t frames) {
-    const __m256i bias = _mm256_set1_epi32(128);
     for (std::size_t i = 0; i < frames; i += 8) {
         __m256 l = _mm256_loadu_ps(left + i), r = _mm256_loadu_ps(right + i);
         for (int k = 0; k < 8; ++k) {
             const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(voices[k] + i));
-            const __m256 x =
-                _mm256_cvtepi32_ps(_mm256_sub_epi32(_mm256_cvtepu8_epi32(bytes), bias));
+            const __m256 x = _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(bytes));
             l = _mm256_add_ps(l, _mm256_mul_ps(x, _mm256_set1_ps(gains[2 * k])));
             r = _mm256_add_ps(r, _mm256_mul_ps(x, _mm256_set1_ps(gains[2 * k + 1])));
         }
@@ -105,18 +104,17 @@ __attribute__((target("avx2"))) void exactKernelAvx2(const std::uint8_t* const* 
     }
 }
 
-__attribute__((target("avx512f"))) void exactKernelAvx512(const std::uint8_t* const* voices,
+__attribute__((target("avx512f"))) void exactKernelAvx512(const std::int8_t* const* voices,
                                                           const float* gains, float* left,
                                                           float* right, std::size_t frames) {
-    const __m512i bias = _mm512_set1_epi32(128);
     for (std::size_t i = 0; i < frames; i += 16) {
         __m512 l = _mm512_loadu_ps(left + i), r = _mm512_loadu_ps(right + i);
         for (int k = 0; k < 8; ++k) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(voices[k] + i));
             // Zero-masked forms: the plain ones start from an undefined register, which GCC 12
             // reports as maybe used uninitialised.
-            const __m512 x = _mm512_maskz_cvtepi32_ps(
-                0xFFFF, _mm512_sub_epi32(_mm512_maskz_cvtepu8_epi32(0xFFFF, bytes), bias));
+            const __m512 x =
+                _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi8_epi32(0xFFFF, bytes));
             l = _mm512_add_ps(l, _mm512_mul_ps(x, _mm512_set1_ps(gains[2 * k])));
             r = _mm512_add_ps(r, _mm512_mul_ps(x, _mm512_set1_ps(gains[2 * k + 1])));
         }
@@ -138,10 +136,10 @@ ExactKernel widestExactKernel(benchmark::State& state) {
 double runExactKernel(ExactKernel kernel, std::uint64_t blocks) {
     constexpr int VOICES = 96;
     constexpr std::size_t LENGTH = 1 << 14; // all voices together stay in the caches
-    static const std::vector<std::uint8_t> samples = [] {
-        std::vector<std::uint8_t> s(VOICES * LENGTH);
+    static const std::vector<std::int8_t> samples = [] {
+        std::vector<std::int8_t> s(VOICES * LENGTH);
         for (std::size_t i = 0; i < s.size(); ++i)
-            s[i] = static_cast<std::uint8_t>(i * 37);
+            s[i] = static_cast<std::int8_t>(i * 37);
         return s;
     }();
     static const std::vector<float> gains(2 * VOICES, 0.001f);
@@ -151,7 +149,7 @@ double runExactKernel(ExactKernel kernel, std::uint64_t blocks) {
         std::fill_n(left, 256, 0.0f);
         std::fill_n(right, 256, 0.0f);
         for (int v = 0; v < VOICES; v += 8) {
-            const std::uint8_t* group[8];
+            const std::int8_t* group[8];
             for (int k = 0; k < 8; ++k)
                 group[k] = samples.data() + static_cast<std::size_t>(v + k) * LENGTH + at;
             kernel(group, gains.data() + 2 * v, left, right, 256);
